@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, as root. Safe to run again:
+# it installs only what is missing.
+set -euo pipefail
+
+need=()
+pkgs=(cmake ninja-build git
+      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+      binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+      wine wine32:i386 wine64 googletest locales xauth)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt-get update -q
+fi
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  [ -n "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v -E '^(lock|partial|auxfiles)$')" ] || apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" ||
+    { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"; }
+fi
+
+# Wine takes the ANSI code page and the encoding of Unix file names from the locale;
+# the tests run under these ones.
+want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8)
+gen=0
+for l in "${want_locales[@]}"; do
+  n=${l%%.*}; c=${l#*.}
+  case "$c" in UTF-8) line="$l UTF-8" ;; *) line="$n.$c $c" ;; esac
+  if ! locale -a 2>/dev/null | grep -qix "$(echo "$n.$c" | sed 's/-//g')"; then
+    grep -qx "$line" /etc/locale.gen 2>/dev/null || echo "$line" >>/etc/locale.gen
+    gen=1
+  fi
+done
+[ $gen = 0 ] || locale-gen >/dev/null

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The one owner of an OS resource: closes it exactly once, can be moved but not
+// copied. Parameterised by the close function and by the value that means "none",
+// because Windows uses both null and INVALID_HANDLE_VALUE for that.
+template <typename T, auto Close, std::uintptr_t Invalid = 0> class UniqueAny {
+public:
+    UniqueAny() noexcept = default;
+    explicit UniqueAny(T value) noexcept : value_(value) {}
+    UniqueAny(UniqueAny &&other) noexcept : value_(other.release()) {}
+    UniqueAny &operator=(UniqueAny &&other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    UniqueAny(const UniqueAny &) = delete;
+    UniqueAny &operator=(const UniqueAny &) = delete;
+    ~UniqueAny() { reset(); }
+
+    static T invalid() noexcept { return (T)Invalid; }
+    T get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != invalid(); }
+
+    T release() noexcept
+    {
+        T value = value_;
+        value_ = invalid();
+        return value;
+    }
+    void reset(T value = invalid()) noexcept
+    {
+        if (value_ != invalid())
+            Close(value_);
+        value_ = value;
+    }
+    // For APIs that return the resource through an out parameter.
+    T *put() noexcept
+    {
+        reset();
+        return &value_;
+    }
+
+private:
+    T value_ = invalid();
+};
+
+// Process and thread handles, where null means none.
+using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
+// File and snapshot handles, where INVALID_HANDLE_VALUE means none.
+using UniqueFileHandle = UniqueAny<HANDLE, &CloseHandle, static_cast<std::uintptr_t>(-1)>;
+using UniqueFindHandle = UniqueAny<HANDLE, &FindClose, static_cast<std::uintptr_t>(-1)>;

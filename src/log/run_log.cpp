@@ -1,0 +1,142 @@
+#include "log/run_log.h"
+
+#include <windows.h>
+
+#include <locale.h>
+#include <share.h>
+
+RunLog runLog;
+
+RunLog::~RunLog()
+{
+    if (file)
+        std::fclose(file);
+}
+
+void openRunLog(const wchar_t *fileName)
+{
+    if (runLog.file) {
+        runLog.failed = true;
+        return;
+    }
+    // Text mode, so every "\n" lands as CR LF; _SH_DENYNO so that a user or the
+    // launcher can read the log while the update runs.
+    runLog.file = _wfsopen(fileName, L"wt", _SH_DENYNO);
+    runLog.failed = runLog.file == nullptr;
+}
+
+void closeRunLog()
+{
+    if (!runLog.file)
+        return;
+    if (std::fclose(runLog.file) != 0)
+        runLog.failed = true;
+    runLog.file = nullptr;
+}
+
+namespace {
+
+void writeLine(const char *label, const std::string &value)
+{
+    if (runLog.failed || !runLog.file)
+        return;
+    std::string line = label;
+    line += value;
+    line += '\n';
+    if (std::fwrite(line.data(), 1, line.size(), runLog.file) != line.size() ||
+        std::fflush(runLog.file) != 0)
+        runLog.failed = true;
+}
+
+bool isHighSurrogate(wchar_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(wchar_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// UTF-8 has room for every well-formed character; only unpaired surrogates need
+// replacing, which WideCharToMultiByte would otherwise turn into U+FFFD or refuse.
+std::wstring replaceUnpairedSurrogates(const std::wstring &text)
+{
+    std::wstring result = text;
+    for (size_t i = 0; i < result.size(); ++i) {
+        if (isHighSurrogate(result[i]) && i + 1 < result.size() && isLowSurrogate(result[i + 1]))
+            ++i;
+        else if (isHighSurrogate(result[i]) || isLowSurrogate(result[i]))
+            result[i] = L'?';
+    }
+    return result;
+}
+
+unsigned logCodePage()
+{
+    if (___lc_codepage_func() == CP_UTF8)
+        return CP_UTF8;
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
+
+} // namespace
+
+std::string narrow(const std::wstring &text, unsigned codePage)
+{
+    if (text.empty())
+        return {};
+    const bool utf8 = codePage == CP_UTF8;
+    const std::wstring source = utf8 ? replaceUnpairedSurrogates(text) : text;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char *const replacement = utf8 ? nullptr : "?";
+    const int sourceLength = static_cast<int>(source.size());
+    const int length = WideCharToMultiByte(codePage, flags, source.data(), sourceLength, nullptr, 0,
+                                           replacement, nullptr);
+    if (length <= 0)
+        return std::string(source.size(), '?');
+    std::string result(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, flags, source.data(), sourceLength, &result[0], length,
+                        replacement, nullptr);
+    return result;
+}
+
+std::string narrow(const std::wstring &text)
+{
+    return narrow(text, logCodePage());
+}
+
+std::string quotePath(const std::string &narrowed)
+{
+    std::string quoted = "\"";
+    for (char byte : narrowed) {
+        if (byte == '"' || byte == '\\')
+            quoted += '\\';
+        quoted += byte;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+void logLine(const char *label)
+{
+    writeLine(label, {});
+}
+
+void logPath(const char *label, const std::wstring &path)
+{
+    writeLine(label, quotePath(narrow(path)));
+}
+
+void logText(const char *label, const std::wstring &text)
+{
+    writeLine(label, narrow(text));
+}
+
+void logNumber(const char *label, int value)
+{
+    writeLine(label, std::to_string(value));
+}
+
+void logMessage(const char *label, const std::string &message)
+{
+    writeLine(label, message);
+}

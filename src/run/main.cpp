@@ -1,0 +1,43 @@
+#include "common/run_state.h"
+#include "log/run_log.h"
+#include "run/command_line.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    openRunLog(L"Updater.log");
+    // Nothing may leave wWinMain: on Windows an escaping exception is a crash dialog,
+    // and the user must not be left without the launcher and without a word.
+    try {
+        const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
+        if (args.size() < 2) {
+            logLine("No args, exit 1");
+            return 1;
+        }
+        targetDir = args[1];
+        logPath("targetDir = ", targetDir);
+
+        // Collected for the launcher's future use; nothing is removed.
+        std::vector<std::wstring> removalList;
+        removalList.reserve(args.size() - 2);
+        for (size_t i = 2; i < args.size(); ++i) {
+            logText("File to remove: ", args[i]);
+            removalList.push_back(args[i]);
+        }
+
+        updateDir = currentDirectory();
+        logPath("updateDir = ", updateDir);
+
+        logLine("All done, exiting");
+        closeRunLog();
+        return 0;
+    } catch (const std::exception &error) {
+        logMessage("Exception: ", error.what());
+        return 1;
+    }
+}

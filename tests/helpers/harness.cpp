@@ -1,0 +1,268 @@
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+std::wstring binDir()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring updaterBuild()
+{
+    return binDir() + L"\\Updater.exe";
+}
+
+namespace {
+
+std::wstring widen(const std::string &text)
+{
+    if (text.empty())
+        return {};
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], length);
+    return result;
+}
+
+std::wstring testName()
+{
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "none";
+    for (char &c : name) {
+        if (c == '/')
+            c = '_';
+    }
+    return widen(name);
+}
+
+} // namespace
+
+void makeDirs(const std::wstring &path)
+{
+    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos;
+         pos = path.find(L'\\', pos + 1))
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void removeTree(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A link is removed itself, never what it points at.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                const std::wstring name = data.cFileName;
+                if (name != L"." && name != L"..")
+                    removeTree(path + L"\\" + name);
+            } while (FindNextFileW(find.get(), &data));
+        }
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryW(path.c_str());
+    else
+        DeleteFileW(path.c_str());
+}
+
+void writeFile(const std::wstring &path, const std::string &content)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "cannot create " << testing::PrintToString(path);
+    DWORD written = 0;
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
+std::string readFile(const std::wstring &path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return "<missing>";
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    return content;
+}
+
+bool exists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void copyFile(const std::wstring &from, const std::wstring &to)
+{
+    ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE)) << "copy failed: " << GetLastError();
+}
+
+Sandbox makeSandbox(const std::wstring &baseDir)
+{
+    Sandbox sandbox;
+    sandbox.base = baseDir.empty() ? binDir() + L"\\sandbox\\" + testName() : baseDir;
+    removeTree(sandbox.base);
+    sandbox.root = sandbox.base + L"\\root";
+    sandbox.updateDir = sandbox.root + L"\\resources\\update";
+    sandbox.updater = sandbox.updateDir + L"\\Updater.exe";
+    sandbox.log = sandbox.updateDir + L"\\Updater.log";
+    makeDirs(sandbox.updateDir);
+    copyFile(updaterBuild(), sandbox.updater);
+    return sandbox;
+}
+
+std::wstring uniqueName(const wchar_t *prefix)
+{
+    static std::atomic<int> counter{0};
+    return std::wstring(prefix) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter);
+}
+
+Started startThroughStandin(const Sandbox &sandbox, const StartOptions &options)
+{
+    Started started;
+    SetEnvironmentVariableW(L"QLU_UPDATER",
+                            (options.updater.empty() ? sandbox.updater : options.updater).c_str());
+    SetEnvironmentVariableW(
+        L"QLU_WORKDIR", (options.workDir.empty() ? sandbox.updateDir : options.workDir).c_str());
+    SetEnvironmentVariableW(L"QLU_ARGS", options.args.empty() ? nullptr : options.args.c_str());
+    SetEnvironmentVariableW(L"QLU_END", options.end.c_str());
+    SetEnvironmentVariableW(L"QLU_TEST_PID", std::to_wstring(GetCurrentProcessId()).c_str());
+    SetEnvironmentVariableW(L"QLU_RESTRICTED", options.restricted ? L"1" : nullptr);
+    SetEnvironmentVariableW(L"QLU_SUSPENDED", options.suspended ? L"1" : nullptr);
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe failed";
+        return started;
+    }
+    UniqueHandle reader(readEnd);
+    UniqueHandle writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = nullptr;
+    PROCESS_INFORMATION info = {};
+    std::wstring standin = binDir() + L"\\launcher_standin.exe";
+    std::wstring commandLine = L"\"" + standin + L"\"";
+    if (!CreateProcessW(standin.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start the launcher stand-in: " << GetLastError();
+        return started;
+    }
+    started.standin.reset(info.hProcess);
+    UniqueHandle standinThread(info.hThread);
+    writer.reset();
+
+    std::string line;
+    char c;
+    DWORD read = 0;
+    while (ReadFile(reader.get(), &c, 1, &read, nullptr) && read == 1 && c != '\n')
+        line += c;
+    unsigned long long process = 0;
+    unsigned long long thread = 0;
+    unsigned long pid = 0;
+    if (std::sscanf(line.c_str(), "%llu %llu %lu", &process, &thread, &pid) != 3) {
+        ADD_FAILURE() << "the launcher stand-in did not start the updater: '" << line << "'";
+        return started;
+    }
+    started.updater.reset(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(process)));
+    started.thread.reset(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(thread)));
+    started.pid = pid;
+    return started;
+}
+
+DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "process still running after " << timeoutMs << " ms; ending it";
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args)
+{
+    StartOptions options;
+    options.args = args;
+    Started started = startThroughStandin(sandbox, options);
+    if (!started.updater)
+        return {999, {}};
+    const DWORD code = exitCodeOf(started.updater.get());
+    return {code, readFile(sandbox.log)};
+}
+
+std::string logLines(std::initializer_list<std::string> lines)
+{
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::string logged(const std::wstring &path)
+{
+    std::string narrowed;
+    if (!path.empty()) {
+        const int length = WideCharToMultiByte(
+            CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+        narrowed.assign(static_cast<size_t>(length), '\0');
+        WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &narrowed[0],
+                            length, nullptr, nullptr);
+    }
+    std::string quoted = "\"";
+    for (char byte : narrowed) {
+        if (byte == '\\' || byte == '"')
+            quoted += '\\';
+        quoted += byte;
+    }
+    return quoted + "\"";
+}
+
+HWND waitForMessageBox(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        if (HWND box = FindWindowW(nullptr, L"Qorvath Launcher Updater"))
+            return box;
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::wstring messageBoxText(HWND box)
+{
+    // The message box keeps its text in a static control with the id 0xFFFF.
+    HWND text = GetDlgItem(box, 0xFFFF);
+    wchar_t buffer[4096] = {};
+    SendMessageW(text ? text : box, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+void answerMessageBox(HWND box, int button)
+{
+    PostMessageW(box, WM_COMMAND, button, 0);
+}

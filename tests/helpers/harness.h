@@ -1,0 +1,74 @@
+#pragma once
+
+// Drives the real Updater.exe under Wine the way the launcher does: every run goes
+// through the launcher stand-in, which becomes the updater's parent.
+
+#include "common/unique_any.h"
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+std::wstring binDir();
+std::wstring updaterBuild(); // the Updater.exe the build made
+
+// A fresh tree for one test: <base>\root with root\resources\update holding a copy of
+// Updater.exe. The base is named after the running test.
+struct Sandbox {
+    std::wstring base;
+    std::wstring root;
+    std::wstring updateDir;
+    std::wstring updater; // the copy in updateDir
+    std::wstring log;     // updateDir\Updater.log
+};
+Sandbox makeSandbox(const std::wstring &baseDir = {});
+
+void makeDirs(const std::wstring &path);
+void removeTree(const std::wstring &path);
+void writeFile(const std::wstring &path, const std::string &content);
+std::string readFile(const std::wstring &path);
+bool exists(const std::wstring &path);
+void copyFile(const std::wstring &from, const std::wstring &to);
+
+struct StartOptions {
+    std::wstring args;         // the text after the program path, verbatim
+    std::wstring end = L"now"; // when the stand-in ends: "now", "delay:<ms>", "event:<name>"
+    bool restricted = false;   // Administrators for deny-only: an unelevated instance
+    bool suspended = false;    // the test resumes the updater's thread itself
+    std::wstring updater;      // default: the sandbox's copy
+    std::wstring workDir;      // default: the sandbox's update folder
+};
+
+struct Started {
+    UniqueHandle updater;
+    UniqueHandle thread;
+    UniqueHandle standin;
+    DWORD pid = 0;
+};
+
+Started startThroughStandin(const Sandbox &sandbox, const StartOptions &options);
+
+// Waits for a process and gives its exit code; a process still running after the
+// time-out is a failure of the test and is ended.
+DWORD exitCodeOf(HANDLE process, DWORD timeoutMs = 60000);
+
+struct RunResult {
+    DWORD exitCode;
+    std::string log;
+};
+// Starts the updater through a stand-in that ends at once and waits for its end.
+RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args);
+
+// The lines of a log as the file holds them: each one followed by CR LF.
+std::string logLines(std::initializer_list<std::string> lines);
+// A path as the log writes it: narrowed to the ANSI code page, backslashes doubled.
+std::string logged(const std::wstring &path);
+
+// A unique name for a named kernel object of this test process.
+std::wstring uniqueName(const wchar_t *prefix);
+
+// Message boxes of the updater, found by the caption "Qorvath Launcher Updater".
+HWND waitForMessageBox(DWORD timeoutMs = 20000);
+std::wstring messageBoxText(HWND box);
+void answerMessageBox(HWND box, int button);

@@ -1,0 +1,120 @@
+// Starts Updater.exe the way the launcher does: working directory the update folder,
+// first argument the root folder. Hands the updater's process and thread handles to
+// the test (duplicated into the test's process, written to standard output), then
+// ends when the test says so. Configured through the environment, so that argument
+// texts reach the updater byte for byte:
+//   QLU_UPDATER   path of the updater executable
+//   QLU_WORKDIR   its working directory
+//   QLU_ARGS      the argument text after the program path (may be empty or absent)
+//   QLU_TEST_PID  the process that receives the handles (0: nobody)
+//   QLU_END       "now", "delay:<ms>" or "event:<name>"
+//   QLU_RESTRICTED  "1": start the updater with Administrators for deny-only
+//   QLU_SUSPENDED   "1": leave the updater suspended; the test resumes it
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring env(const wchar_t *name)
+{
+    wchar_t buffer[32768];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
+    return length > 0 && length < 32768 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// A suspended updater left behind would hold the Wine prefix busy for ever.
+HANDLE startedUpdater = nullptr;
+
+[[noreturn]] void fail(const char *what)
+{
+    if (startedUpdater)
+        TerminateProcess(startedUpdater, 3);
+    std::fprintf(stderr, "launcher_standin: %s failed: %lu\n", what, GetLastError());
+    std::exit(2);
+}
+
+HANDLE restrictedToken()
+{
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY,
+                          &own))
+        fail("OpenProcessToken");
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &admins))
+        fail("AllocateAndInitializeSid");
+    SID_AND_ATTRIBUTES disable = {admins, 0};
+    HANDLE restricted = nullptr;
+    if (!CreateRestrictedToken(own, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted))
+        fail("CreateRestrictedToken");
+    FreeSid(admins);
+    CloseHandle(own);
+    return restricted;
+}
+
+} // namespace
+
+int main()
+{
+    const std::wstring updater = env(L"QLU_UPDATER");
+    const std::wstring workDir = env(L"QLU_WORKDIR");
+    const std::wstring args = env(L"QLU_ARGS");
+    const std::wstring end = env(L"QLU_END");
+    const DWORD testPid =
+        static_cast<DWORD>(std::wcstoul(env(L"QLU_TEST_PID").c_str(), nullptr, 10));
+
+    std::wstring commandLine = L"\"" + updater + L"\"";
+    if (!args.empty())
+        commandLine += L" " + args;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    BOOL started;
+    if (env(L"QLU_RESTRICTED") == L"1") {
+        started = CreateProcessAsUserW(restrictedToken(), updater.c_str(), &commandLine[0], nullptr,
+                                       nullptr, FALSE, CREATE_SUSPENDED, nullptr, workDir.c_str(),
+                                       &startup, &info);
+    } else {
+        started = CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED, nullptr, workDir.c_str(), &startup, &info);
+    }
+    if (!started)
+        fail("CreateProcess");
+    startedUpdater = info.hProcess;
+
+    // Without a test (the demonstration) nobody takes the handles.
+    HANDLE test = testPid ? OpenProcess(PROCESS_DUP_HANDLE, FALSE, testPid) : nullptr;
+    HANDLE process = nullptr;
+    HANDLE thread = nullptr;
+    if (testPid && !test)
+        fail("OpenProcess");
+    if (test && (!DuplicateHandle(GetCurrentProcess(), info.hProcess, test, &process, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS) ||
+                 !DuplicateHandle(GetCurrentProcess(), info.hThread, test, &thread, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS)))
+        fail("DuplicateHandle");
+    std::printf(
+        "%llu %llu %lu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(process)),
+        static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(thread)), info.dwProcessId);
+    std::fflush(stdout);
+
+    if (env(L"QLU_SUSPENDED") != L"1")
+        ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    if (test)
+        CloseHandle(test);
+
+    if (end.rfind(L"delay:", 0) == 0) {
+        Sleep(static_cast<DWORD>(std::wcstoul(end.c_str() + 6, nullptr, 10)));
+    } else if (end.rfind(L"event:", 0) == 0) {
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, end.c_str() + 6);
+        WaitForSingleObject(event, INFINITE);
+        CloseHandle(event);
+    }
+    return 0;
+}
