@@ -40,3 +40,9 @@ FileSystemError::FileSystemError(const std::string &operation, DWORD code, std::
       path1_(std::move(path1)), path2_(std::move(path2))
 {
 }
+
+bool isMissingPathError(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           code == ERROR_BAD_NETPATH || code == ERROR_INVALID_NAME;
+}

@@ -29,3 +29,7 @@ private:
 // ANSI code page, without the trailing blanks and line breaks that FormatMessage
 // appends, so that it fits on one log line.
 std::string systemMessage(DWORD code);
+
+// The codes that say a path leads to nothing: the file, a folder on the way, the
+// server or the name itself is not there.
+bool isMissingPathError(DWORD code);

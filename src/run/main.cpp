@@ -1,6 +1,7 @@
 #include "common/run_state.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
+#include "update/walk.h"
 
 #include <windows.h>
 
@@ -32,6 +33,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
         updateDir = currentDirectory();
         logPath("updateDir = ", updateDir);
+
+        applyUpdateTree(updateDir);
 
         logLine("All done, exiting");
         closeRunLog();

@@ -206,11 +206,16 @@ DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
 
 RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args)
 {
+    // The stand-in has ended before the updater runs: a run without a parent, whose
+    // log holds no lines of the wait.
     StartOptions options;
     options.args = args;
+    options.suspended = true;
     Started started = startThroughStandin(sandbox, options);
     if (!started.updater)
         return {999, {}};
+    exitCodeOf(started.standin.get());
+    ResumeThread(started.thread.get());
     const DWORD code = exitCodeOf(started.updater.get());
     return {code, readFile(sandbox.log)};
 }
@@ -265,4 +270,64 @@ std::wstring messageBoxText(HWND box)
 void answerMessageBox(HWND box, int button)
 {
     PostMessageW(box, WM_COMMAND, button, 0);
+}
+
+std::vector<std::wstring> listing(const std::wstring &dir)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (!find)
+        return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(find.get(), &data));
+    return names;
+}
+
+namespace {
+
+std::wstring unixPath(const std::wstring &path)
+{
+    std::wstring result = path;
+    if (result.size() > 2 && (result[0] == L'Z' || result[0] == L'z') && result[1] == L':')
+        result.erase(0, 2);
+    for (wchar_t &c : result) {
+        if (c == L'\\')
+            c = L'/';
+    }
+    return result;
+}
+
+} // namespace
+
+void makeUnixLink(const std::wstring &target, const std::wstring &link)
+{
+    std::wstring commandLine =
+        L"Z:\\bin\\ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info))
+        << GetLastError();
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    // Wine gives no waitable handle for a Unix process: wait for the link itself,
+    // listed even when it points at nothing.
+    for (int i = 0; i < 500; ++i) {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW(link.c_str(), &data));
+        if (find)
+            return;
+        Sleep(20);
+    }
+    ADD_FAILURE() << "the link was not made";
+}
+
+std::string subPathLine(const std::wstring &path)
+{
+    return "Sub path" + logged(path);
 }

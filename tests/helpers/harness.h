@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <vector>
 #include <string>
 
 std::wstring binDir();
@@ -57,7 +58,8 @@ struct RunResult {
     DWORD exitCode;
     std::string log;
 };
-// Starts the updater through a stand-in that ends at once and waits for its end.
+// Starts the updater through a stand-in that has ended before the updater runs, and
+// waits for the updater's end.
 RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args);
 
 // The lines of a log as the file holds them: each one followed by CR LF.
@@ -72,3 +74,13 @@ std::wstring uniqueName(const wchar_t *prefix);
 HWND waitForMessageBox(DWORD timeoutMs = 20000);
 std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
+
+// The names of a folder in the order the file system lists them, "." and ".." left out.
+std::vector<std::wstring> listing(const std::wstring &dir);
+
+// A symbolic link made from the Unix side (Wine's CreateSymbolicLinkW makes nothing);
+// Wine follows it like a Windows link. Both paths are Windows paths on drive Z:.
+void makeUnixLink(const std::wstring &target, const std::wstring &link);
+
+// Each "Sub path" block of a walk starts with this line.
+std::string subPathLine(const std::wstring &path);

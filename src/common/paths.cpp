@@ -1,0 +1,258 @@
+#include "common/paths.h"
+
+#include "common/fs_error.h"
+#include "common/unique_any.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool isDriveLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool isDrive(const std::wstring &path)
+{
+    return path.size() == 2 && isDriveLetter(path[0]) && path[1] == L':';
+}
+
+bool startsWithDrive(const std::wstring &path)
+{
+    return path.size() >= 2 && isDriveLetter(path[0]) && path[1] == L':';
+}
+
+// Length of the root name: "X:" or "\\server" (two separators, then a name).
+size_t rootNameLength(const std::wstring &path)
+{
+    if (startsWithDrive(path))
+        return 2;
+    if (path.size() > 2 && isSeparator(path[0]) && isSeparator(path[1]) && !isSeparator(path[2])) {
+        size_t end = 2;
+        while (end < path.size() && !isSeparator(path[end]))
+            ++end;
+        return end;
+    }
+    return 0;
+}
+
+struct Parsed {
+    std::wstring rootName;
+    bool rootDirectory = false;
+    std::vector<std::wstring> names; // a trailing separator gives a last empty name
+};
+
+Parsed parse(const std::wstring &path)
+{
+    Parsed parsed;
+    const size_t rootLength = rootNameLength(path);
+    parsed.rootName = path.substr(0, rootLength);
+    size_t pos = rootLength;
+    if (pos < path.size() && isSeparator(path[pos])) {
+        parsed.rootDirectory = true;
+        while (pos < path.size() && isSeparator(path[pos]))
+            ++pos;
+    }
+    while (pos < path.size()) {
+        size_t end = pos;
+        while (end < path.size() && !isSeparator(path[end]))
+            ++end;
+        parsed.names.push_back(path.substr(pos, end - pos));
+        pos = end;
+        if (pos < path.size()) {
+            while (pos < path.size() && isSeparator(path[pos]))
+                ++pos;
+            if (pos == path.size())
+                parsed.names.emplace_back();
+        }
+    }
+    return parsed;
+}
+
+bool isAbsolute(const Parsed &parsed)
+{
+    return !parsed.rootName.empty() && parsed.rootDirectory;
+}
+
+bool hasFileName(const std::wstring &path)
+{
+    const Parsed parsed = parse(path);
+    return !parsed.names.empty() && !parsed.names.back().empty();
+}
+
+} // namespace
+
+std::wstring fileName(const std::wstring &path)
+{
+    size_t start = path.size();
+    while (start > 0 && !isSeparator(path[start - 1]) && !(start == 2 && startsWithDrive(path)))
+        --start;
+    return path.substr(start);
+}
+
+std::wstring fileStem(const std::wstring &name)
+{
+    if (name == L"." || name == L"..")
+        return name;
+    const size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos || dot == 0)
+        return name;
+    return name.substr(0, dot);
+}
+
+std::wstring appendPath(const std::wstring &base, const std::wstring &name)
+{
+    if (base.empty() || isDrive(base) || isSeparator(base.back()))
+        return base + name;
+    return base + L"\\" + name;
+}
+
+std::wstring joinPath(const std::wstring &base, const std::wstring &relative)
+{
+    if (!relative.empty() && !startsWithDrive(relative) && !isSeparator(relative[0]))
+        return appendPath(base, relative);
+
+    const Parsed other = parse(relative);
+    const Parsed mine = parse(base);
+    if (isAbsolute(other) || (!other.rootName.empty() && other.rootName != mine.rootName))
+        return relative;
+    if (other.rootDirectory)
+        return mine.rootName + relative.substr(other.rootName.size());
+    std::wstring result = base;
+    if (hasFileName(base) || (!mine.rootDirectory && isAbsolute(mine)))
+        result += L"\\";
+    return result + relative.substr(other.rootName.size());
+}
+
+std::wstring lexicallyRelative(const std::wstring &path, const std::wstring &base)
+{
+    const Parsed mine = parse(path);
+    const Parsed other = parse(base);
+    if (mine.rootName != other.rootName || isAbsolute(mine) != isAbsolute(other) ||
+        (!mine.rootDirectory && other.rootDirectory))
+        return {};
+    size_t common = 0;
+    while (common < mine.names.size() && common < other.names.size() &&
+           mine.names[common] == other.names[common])
+        ++common;
+    if (common == mine.names.size() && common == other.names.size())
+        return L".";
+    int climb = 0;
+    for (size_t i = common; i < other.names.size(); ++i) {
+        if (other.names[i] == L"..")
+            --climb;
+        else if (!other.names[i].empty() && other.names[i] != L".")
+            ++climb;
+    }
+    if (climb < 0)
+        return {};
+    if (climb == 0 && (common == mine.names.size() || mine.names[common].empty()))
+        return L".";
+    std::wstring result;
+    for (int i = 0; i < climb; ++i)
+        result = appendPath(result, L"..");
+    for (size_t i = common; i < mine.names.size(); ++i)
+        result = appendPath(result, mine.names[i]);
+    return result;
+}
+
+bool staysBelow(const std::wstring &relative)
+{
+    const Parsed parsed = parse(relative);
+    if (relative.empty() || !parsed.rootName.empty() || parsed.rootDirectory)
+        return false;
+    for (const std::wstring &name : parsed.names) {
+        if (name == L"." || name == L"..")
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::wstring fullPath(const std::wstring &path)
+{
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
+        if (length == 0)
+            throw FileSystemError("weakly_canonical", GetLastError(), path);
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.assign(length, L'\0');
+    }
+}
+
+std::wstring withoutVerbatimPrefix(const std::wstring &path)
+{
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\" + path.substr(7);
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path.substr(4);
+    return path;
+}
+
+// The final form of an existing path; an empty result when it does not exist.
+std::wstring finalPath(const std::wstring &path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (isMissingPathError(code))
+            return {};
+        throw FileSystemError("weakly_canonical", code, path);
+    }
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(file.get(), &buffer[0], static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            throw FileSystemError("weakly_canonical", GetLastError(), path);
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return withoutVerbatimPrefix(buffer);
+        }
+        buffer.assign(length, L'\0');
+    }
+}
+
+} // namespace
+
+std::wstring weaklyCanonical(const std::wstring &path)
+{
+    // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
+    // tail only has to be carried over.
+    const std::wstring full = fullPath(path);
+    std::wstring existing = full;
+    std::vector<std::wstring> missing;
+    for (;;) {
+        std::wstring resolved = finalPath(existing);
+        if (!resolved.empty()) {
+            for (auto name = missing.rbegin(); name != missing.rend(); ++name)
+                resolved = appendPath(resolved, *name);
+            return resolved;
+        }
+        const Parsed parsed = parse(existing);
+        if (parsed.names.empty())
+            return full; // not even the root exists
+        std::wstring name = fileName(existing);
+        existing.resize(existing.size() - name.size());
+        while (existing.size() > parsed.rootName.size() + 1 && isSeparator(existing.back()))
+            existing.pop_back();
+        if (!name.empty())
+            missing.push_back(name);
+    }
+}

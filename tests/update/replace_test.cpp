@@ -1,0 +1,171 @@
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::wstring failureText1 = L"При обновлении не удалось заменить файл на новый!\nФайл: ";
+const std::wstring failureText2 = L"\nПопробуйте снова, либо переместите все файлы из "
+                                  L"\"resources\\update\" в корень лаунчера вручную.";
+
+int countOf(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+        ++count;
+    return count;
+}
+
+class Replacement : public ::testing::Test {
+protected:
+    void SetUp() override { box_ = makeSandbox(); }
+
+    Started start()
+    {
+        StartOptions options;
+        options.args = L"\"" + box_.root + L"\"";
+        options.suspended = true;
+        Started started = startThroughStandin(box_, options);
+        exitCodeOf(started.standin.get());
+        ResumeThread(started.thread.get());
+        return started;
+    }
+
+    // Waits for the failure message, checks its caption and text, and answers it.
+    void expectFailureMessageNaming(const std::wstring &dest)
+    {
+        HWND box = waitForMessageBox();
+        ASSERT_NE(box, nullptr) << "no message box";
+        wchar_t caption[256] = {};
+        GetWindowTextW(box, caption, 256);
+        EXPECT_EQ(std::wstring(caption), L"Qorvath Launcher Updater");
+        EXPECT_EQ(messageBoxText(box), failureText1 + dest + failureText2);
+        answerMessageBox(box, IDOK);
+    }
+
+    Sandbox box_;
+};
+
+} // namespace
+
+TEST_F(Replacement, NewFileNeedsNoProbeRetry)
+{
+    writeFile(box_.updateDir + L"\\new.txt", "new");
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.log.find("File not writable"), std::string::npos) << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\new.txt"), "new");
+    EXPECT_FALSE(exists(box_.updateDir + L"\\new.txt"));
+}
+
+TEST_F(Replacement, LockReleasedBetweenProbesIsWaitedFor)
+{
+    const std::wstring dest = box_.root + L"\\locked.dll";
+    writeFile(dest, "old");
+    writeFile(box_.updateDir + L"\\locked.dll", "new");
+    UniqueFileHandle lock(CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+    Started started = start();
+    // Let go about 0.8 s after the first refused probe.
+    for (int i = 0; i < 1000 && readFile(box_.log).find("Tries: 0") == std::string::npos; ++i)
+        Sleep(10);
+    Sleep(800);
+    lock.reset();
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    const std::string log = readFile(box_.log);
+    const int refused = countOf(log, "File not writable!! Tries: ");
+    EXPECT_GE(refused, 1);
+    EXPECT_LE(refused, 2) << log;
+    EXPECT_NE(log.find(logLines({"dest=" + logged(dest), "File not writable!! Tries: 0"})),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("File not writable!! Tries: " + std::to_string(refused - 1) +
+                       "\r\nRemove it\r\nMove it\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(readFile(dest), "new");
+}
+
+TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
+{
+    const std::wstring dest = box_.root + L"\\locked.dll";
+    writeFile(dest, "old");
+    for (const wchar_t *name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
+        writeFile(box_.updateDir + name, "new");
+    UniqueFileHandle lock(CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+
+    const ULONGLONG begin = GetTickCount64();
+    Started started = start();
+    expectFailureMessageNaming(dest);
+    EXPECT_GE(GetTickCount64() - begin, 1400u);
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    lock.reset();
+
+    const std::string log = readFile(box_.log);
+    EXPECT_NE(log.find(logLines({"dest=" + logged(dest), "File not writable!! Tries: 0",
+                                 "File not writable!! Tries: 1", "File not writable!! Tries: 2",
+                                 "File not writable!! Tries: 3"})),
+              std::string::npos)
+        << log;
+    const std::string lastLine = "File not writable!! Tries: 3\r\n";
+    EXPECT_EQ(log.substr(log.size() - lastLine.size()), lastLine);
+    EXPECT_EQ(readFile(dest), "old");
+    EXPECT_EQ(readFile(box_.updateDir + L"\\locked.dll"), "new");
+    // Files before the locked one in the listing were moved; the rest wait in the
+    // update folder for the next run.
+    for (const std::wstring &name : {std::wstring(L"a.txt"), std::wstring(L"z.txt")}) {
+        const bool moved =
+            log.find(subPathLine(box_.updateDir + L"\\" + name)) != std::string::npos;
+        EXPECT_EQ(exists(box_.root + L"\\" + name), moved) << name;
+        EXPECT_EQ(exists(box_.updateDir + L"\\" + name), !moved) << name;
+    }
+}
+
+TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
+{
+    const std::wstring dest = box_.root + L"\\data";
+    makeDirs(dest);
+    writeFile(box_.updateDir + L"\\data", "file");
+    Started started = start();
+    expectFailureMessageNaming(dest);
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
+    EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
+}
+
+TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
+{
+    makeDirs(box_.updateDir + L"\\newdir");
+    writeFile(box_.updateDir + L"\\newdir\\f.txt", "new");
+    const std::wstring dest = box_.root + L"\\newdir\\f.txt";
+    Started started = start();
+    expectFailureMessageNaming(dest);
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    const std::string log = readFile(box_.log);
+    const std::string tail = logLines({"dest=" + logged(dest), "Remove it", "Move it"});
+    ASSERT_NE(log.find(tail), std::string::npos) << log;
+    const std::string last = log.substr(log.find(tail) + tail.size());
+    EXPECT_EQ(last.rfind("Exception: rename: ", 0), 0u) << last;
+    EXPECT_GT(last.size(), std::string("Exception: rename: \r\n").size());
+    EXPECT_EQ(last.find("\r\n"), last.size() - 2) << "one line only";
+    EXPECT_EQ(readFile(box_.updateDir + L"\\newdir\\f.txt"), "new");
+    EXPECT_FALSE(exists(box_.root + L"\\newdir"));
+}
+
+TEST_F(Replacement, MoveAcrossVolumesCopiesAndRemovesTheSource)
+{
+    const std::wstring root = L"S:\\" + uniqueName(L"cross-volume");
+    makeDirs(root);
+    writeFile(root + L"\\a.txt", "old");
+    writeFile(box_.updateDir + L"\\a.txt", std::string(300000, 'n'));
+    const RunResult run = runUpdater(box_, L"\"" + root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(readFile(root + L"\\a.txt"), std::string(300000, 'n'));
+    EXPECT_FALSE(exists(box_.updateDir + L"\\a.txt"));
+    removeTree(root);
+}

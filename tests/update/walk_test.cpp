@@ -1,0 +1,210 @@
+#include "helpers/harness.h"
+#include "update/walk.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string header(const Sandbox &box, const std::wstring &target)
+{
+    return logLines({"targetDir = " + logged(target), "updateDir = " + logged(box.updateDir),
+                     "Step" + logged(box.updateDir)});
+}
+
+std::string runEnd()
+{
+    return logLines({"All done, exiting"});
+}
+
+// The lines of one update file that is applied without obstacle.
+std::string appliedFile(const std::wstring &dir, const std::wstring &relative,
+                        const std::wstring &target)
+{
+    const std::wstring name = relative.substr(relative.find_last_of(L'\\') + 1);
+    return logLines({subPathLine(dir + L"\\" + name), "relativePath=" + logged(relative),
+                     "dest=" + logged(target + L"\\" + relative), "Remove it", "Move it"});
+}
+
+std::string skipped(const std::wstring &path)
+{
+    return logLines({subPathLine(path), "This is our exe or log, ignore it"});
+}
+
+class UpdateWalk : public ::testing::Test {
+protected:
+    void SetUp() override { box_ = makeSandbox(); }
+    std::wstring quotedRoot() const { return L"\"" + box_.root + L"\""; }
+    Sandbox box_;
+};
+
+} // namespace
+
+TEST_F(UpdateWalk, TwoLevelsAreAppliedDepthFirstInListingOrder)
+{
+    makeDirs(box_.root + L"\\bin");
+    writeFile(box_.root + L"\\bin\\x.dll", "old x");
+    makeDirs(box_.updateDir + L"\\bin");
+    writeFile(box_.updateDir + L"\\a.txt", "new a");
+    writeFile(box_.updateDir + L"\\bin\\x.dll", "new x");
+    writeFile(box_.log, ""); // the run's own log is listed too
+
+    std::string expected = header(box_, box_.root);
+    for (const std::wstring &name : listing(box_.updateDir)) {
+        if (name == L"Updater.exe" || name == L"Updater.log") {
+            expected += skipped(box_.updateDir + L"\\" + name);
+        } else if (name == L"a.txt") {
+            expected += appliedFile(box_.updateDir, L"a.txt", box_.root);
+        } else {
+            ASSERT_EQ(name, L"bin");
+            const std::wstring bin = box_.updateDir + L"\\bin";
+            expected +=
+                logLines({subPathLine(bin), "It's a directory, go down", "Step" + logged(bin)});
+            expected += appliedFile(bin, L"bin\\x.dll", box_.root);
+        }
+    }
+    expected += runEnd();
+
+    const RunResult run = runUpdater(box_, quotedRoot());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.log, expected);
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new a");
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new x");
+    // The update folder keeps its folders, emptied of everything but our own files.
+    EXPECT_EQ(listing(box_.updateDir + L"\\bin").size(), 0u);
+    EXPECT_TRUE(exists(box_.updater));
+}
+
+TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
+{
+    const std::wstring sub = box_.updateDir + L"\\sub";
+    const std::wstring folder = box_.updateDir + L"\\Updater";
+    makeDirs(sub);
+    makeDirs(folder);
+    makeDirs(box_.root + L"\\sub");
+    makeDirs(box_.root + L"\\Updater");
+    writeFile(box_.updateDir + L"\\Updater.pdb", "own");
+    writeFile(sub + L"\\Updater", "own");
+    writeFile(sub + L"\\Updater.txt", "own");
+    writeFile(sub + L"\\Updater.exe", "own");
+    // Win32 drops a final dot from names; the verbatim form keeps it.
+    writeFile(L"\\\\?\\" + sub + L"\\Updater.", "own");
+    for (const wchar_t *update : {L"Updater.tar.gz", L"Updater2.exe", L".Updater"})
+        writeFile(box_.updateDir + L"\\" + update, "update");
+    // On Windows updater.exe cannot stand beside Updater.exe, which differs in case only.
+    makeDirs(box_.updateDir + L"\\other");
+    makeDirs(box_.root + L"\\other");
+    writeFile(box_.updateDir + L"\\other\\updater.exe", "update");
+    writeFile(folder + L"\\inside.txt", "update");
+
+    const RunResult run = runUpdater(box_, quotedRoot());
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    for (const wchar_t *own : {L"\\Updater.pdb", L"\\sub\\Updater", L"\\sub\\Updater.txt",
+                               L"\\sub\\Updater.exe", L"\\sub\\Updater."}) {
+        EXPECT_NE(run.log.find(skipped(box_.updateDir + own)), std::string::npos) << own;
+        EXPECT_FALSE(exists(L"\\\\?\\" + box_.root + own)) << own;
+    }
+    for (const wchar_t *update : {L"\\other\\updater.exe", L"\\Updater.tar.gz", L"\\Updater2.exe",
+                                  L"\\.Updater", L"\\Updater\\inside.txt"}) {
+        EXPECT_EQ(readFile(box_.root + update), "update") << update;
+        EXPECT_FALSE(exists(box_.updateDir + update)) << update;
+    }
+    EXPECT_NE(run.log.find(logLines({subPathLine(folder), "It's a directory, go down"})),
+              std::string::npos);
+}
+
+TEST_F(UpdateWalk, RootWithTrailingBackslashGetsNoDoubledSeparator)
+{
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\\\\\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(run.log.find("dest=" + logged(box_.root + L"\\a.txt") + "\r\n"), std::string::npos)
+        << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+}
+
+TEST_F(UpdateWalk, DriveOnlyRootGetsNoSeparatorAfterTheColon)
+{
+    // S: is another volume whose current folder is its root.
+    const std::wstring name = uniqueName(L"drive-only") + L".txt";
+    writeFile(box_.updateDir + L"\\" + name, "new");
+    const RunResult run = runUpdater(box_, L"S:");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find("dest=" + logged(L"S:" + name) + "\r\n"), std::string::npos) << run.log;
+    EXPECT_EQ(readFile(L"S:\\" + name), "new");
+    DeleteFileW((L"S:\\" + name).c_str());
+}
+
+TEST_F(UpdateWalk, EmptyUpdateFolderGivesOneStepLine)
+{
+    DeleteFileW(box_.updater.c_str());
+    // The updater runs from elsewhere; the update folder holds only its log.
+    StartOptions options;
+    options.args = quotedRoot();
+    options.updater = binDir() + L"\\Updater.exe";
+    options.suspended = true;
+    Started started = startThroughStandin(box_, options);
+    exitCodeOf(started.standin.get());
+    ResumeThread(started.thread.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    EXPECT_EQ(readFile(box_.log), header(box_, box_.root) + skipped(box_.log) + runEnd());
+}
+
+TEST_F(UpdateWalk, RootThatIsTheUpdateFolderDestroysNothing)
+{
+    writeFile(box_.updateDir + L"\\a.txt", "precious");
+    const RunResult run = runUpdater(box_, L"\"" + box_.updateDir + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines(
+                  {"dest=" + logged(box_.updateDir + L"\\a.txt"), "Same file, ignore it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "precious");
+}
+
+TEST_F(UpdateWalk, FolderLinkPointingOutsideIsRefused)
+{
+    const std::wstring outside = box_.base + L"\\outside";
+    makeDirs(outside);
+    writeFile(outside + L"\\secret.txt", "outside");
+    makeUnixLink(outside, box_.updateDir + L"\\escape");
+    writeFile(box_.updateDir + L"\\plain.txt", "plain");
+
+    const RunResult run = runUpdater(box_, quotedRoot());
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines({"relativePath=" + logged(L"..\\..\\..\\outside\\secret.txt"),
+                                     "Outside of target, ignore it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(readFile(outside + L"\\secret.txt"), "outside");
+    EXPECT_FALSE(exists(box_.root + L"\\escape"));
+    EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
+}
+
+TEST_F(UpdateWalk, LinkToAnAncestorIsNotWalkedAgain)
+{
+    makeDirs(box_.updateDir + L"\\sub");
+    makeUnixLink(box_.updateDir, box_.updateDir + L"\\sub\\loop");
+    const RunResult run = runUpdater(box_, quotedRoot());
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines(
+                  {subPathLine(box_.updateDir + L"\\sub\\loop"), "Already walked, skip it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(run.log.substr(run.log.size() - runEnd().size()), runEnd());
+}
+
+// Wine leaves a link whose target is missing out of folder listings, so the walk
+// never meets one there; the status rule is tested on its own.
+TEST(UpdateWalkSeam, LinkWithMissingTargetCountsAsFileTestedDirectlySinceWineHidesIt)
+{
+    const std::wstring missing = binDir() + L"\\sandbox\\no such folder\\no such file";
+    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    // Without the link attribute the listing's own word counts.
+    EXPECT_TRUE(leadsToFolder(missing, FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_NORMAL));
+    // A link is followed to what it points at.
+    EXPECT_TRUE(leadsToFolder(binDir(), FILE_ATTRIBUTE_REPARSE_POINT));
+}
