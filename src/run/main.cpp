@@ -1,6 +1,8 @@
 #include "common/run_state.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
+#include "run/elevation.h"
+#include "run/process.h"
 #include "update/walk.h"
 
 #include <windows.h>
@@ -11,10 +13,19 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    openRunLog(L"Updater.log");
     // Nothing may leave wWinMain: on Windows an escaping exception is a crash dialog,
     // and the user must not be left without the launcher and without a word.
     try {
+        if (!isRunningAsAdmin()) {
+            // Hand over to an elevated twin, and stay until the launcher has ended: the
+            // twin waits for us, so it touches no file while the launcher runs.
+            relaunchElevated();
+            if (UniqueHandle parent = findParentProcess())
+                waitForExit(std::move(parent));
+            return 0;
+        }
+
+        openRunLog(L"Updater.log");
         const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
         if (args.size() < 2) {
             logLine("No args, exit 1");
@@ -34,8 +45,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         updateDir = currentDirectory();
         logPath("updateDir = ", updateDir);
 
-        applyUpdateTree(updateDir);
+        if (UniqueHandle parent = findParentProcess())
+            terminateAndWait(std::move(parent));
 
+        applyUpdateTree(updateDir);
+        startLauncher(targetDir);
         logLine("All done, exiting");
         closeRunLog();
         return 0;

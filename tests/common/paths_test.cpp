@@ -41,14 +41,9 @@ TEST(PathAlgebra, FileNameIsTheLastElement)
     EXPECT_EQ(fileName(L"name"), L"name");
 }
 
-TEST(PathAlgebra, PlainAppendForTheLauncherAndForEntries)
+TEST(PathAlgebra, PlainAppendOfAName)
 {
     const Case cases[] = {
-        {L"C:\\Games\\L", L"Qorvath Launcher.exe", L"C:\\Games\\L\\Qorvath Launcher.exe"},
-        {L"C:\\Games\\L\\", L"Qorvath Launcher.exe", L"C:\\Games\\L\\Qorvath Launcher.exe"},
-        {L"C:/Games/L/", L"Qorvath Launcher.exe", L"C:/Games/L/Qorvath Launcher.exe"},
-        {L"D:", L"Qorvath Launcher.exe", L"D:Qorvath Launcher.exe"},
-        {L"", L"Qorvath Launcher.exe", L"Qorvath Launcher.exe"},
         {L"d:", L"x", L"d:x"},
         {L"1:", L"x", L"1:\\x"},
         {L"C:\\R", L"bin\\x.dll", L"C:\\R\\bin\\x.dll"},

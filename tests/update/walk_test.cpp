@@ -15,7 +15,7 @@ std::string header(const Sandbox &box, const std::wstring &target)
 
 std::string runEnd()
 {
-    return logLines({"All done, exiting"});
+    return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
 }
 
 // The lines of one update file that is applied without obstacle.

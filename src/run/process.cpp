@@ -1,0 +1,122 @@
+#include "run/process.h"
+
+#include "common/paths.h"
+#include "log/run_log.h"
+
+#include <tlhelp32.h>
+
+// The narrow process entries: only the ids are read, and they need no text.
+#undef PROCESSENTRY32
+#undef Process32First
+#undef Process32Next
+
+const char launcherExeName[] = "Qorvath Launcher.exe";
+
+namespace {
+
+// The id of the entry's parent for the entry with id `child`, or 0 when absent.
+DWORD parentIdOf(HANDLE snapshot, DWORD child)
+{
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == child)
+            return entry.th32ParentProcessID;
+    }
+    return 0;
+}
+
+bool isListed(HANDLE snapshot, DWORD id)
+{
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == id)
+            return true;
+    }
+    return false;
+}
+
+bool creationTime(HANDLE process, ULARGE_INTEGER &time)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return false;
+    time.LowPart = created.dwLowDateTime;
+    time.HighPart = created.dwHighDateTime;
+    return true;
+}
+
+} // namespace
+
+bool createdNoLaterThanUs(HANDLE process)
+{
+    ULARGE_INTEGER theirs, ours;
+    if (!creationTime(process, theirs) || !creationTime(GetCurrentProcess(), ours))
+        return true;
+    return theirs.QuadPart <= ours.QuadPart;
+}
+
+UniqueHandle findParentProcess()
+{
+    const DWORD self = GetCurrentProcessId();
+    UniqueFileHandle snapshot(
+        CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, self));
+    if (!snapshot)
+        return {};
+    const DWORD parentId = parentIdOf(snapshot.get(), self);
+    if (parentId == 0 || !isListed(snapshot.get(), parentId))
+        return {};
+    snapshot.reset();
+
+    UniqueHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
+    if (!parent)
+        return {};
+    // While we hold the handle the id cannot pass to another process, so a second,
+    // short-lived handle by the same id reaches the same one. A process younger than
+    // us has only taken over the id of our parent, which has ended.
+    UniqueHandle query(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentId));
+    if (query && !createdNoLaterThanUs(query.get()))
+        return {};
+    return parent;
+}
+
+void waitForExit(UniqueHandle process)
+{
+    // Blocking, not polling: the parent may live for hours beside a running game.
+    // A failed wait (WAIT_FAILED) ends the wait too.
+    WaitForSingleObject(process.get(), INFINITE);
+}
+
+void terminateAndWait(UniqueHandle process)
+{
+    logLine("Have parent, killing");
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), INFINITE);
+    logLine("Killed");
+}
+
+std::wstring launcherPath(const std::wstring &targetDir)
+{
+    const std::string name = launcherExeName;
+    return appendPath(targetDir, std::wstring(name.begin(), name.end()));
+}
+
+void startLauncher(const std::wstring &targetDir)
+{
+    logLine("Preparing for exe launch");
+    const std::wstring path = launcherPath(targetDir);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE,
+                       DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP, nullptr,
+                       targetDir.c_str(), &startup, &started)) {
+        // Nobody watches the launcher; its handles are only released.
+        UniqueHandle process(started.hProcess);
+        UniqueHandle thread(started.hThread);
+    }
+    logLine("Launched");
+}

@@ -1,0 +1,190 @@
+#include "helpers/harness.h"
+#include "run/elevation.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+const std::wstring retryText = L"Для обновления лаунчера необходимы права администратора\n"
+                               L"Нажмите \x041E\x041A для повтора";
+
+// Runs the retry loop with requests that fail until `acceptAt` (0: never) and with
+// the given answers; gives the number of requests made.
+int requestsMade(int acceptAt, const std::vector<int> &answers, size_t *promptsShown)
+{
+    int requests = 0;
+    size_t prompts = 0;
+    relaunchElevated([&] { return ++requests == acceptAt; },
+                     [&] { return prompts < answers.size() ? answers[prompts++] : IDCANCEL; });
+    *promptsShown = prompts;
+    return requests;
+}
+
+} // namespace
+
+TEST(ElevationRetryLoop, RequestsAreOkAnswersPlusOne)
+{
+    size_t prompts = 0;
+    EXPECT_EQ(requestsMade(1, {}, &prompts), 1);
+    EXPECT_EQ(prompts, 0u);
+    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
+    EXPECT_EQ(prompts, 3u);
+    EXPECT_EQ(requestsMade(3, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
+    EXPECT_EQ(prompts, 2u);
+    // A box that cannot be shown (0) gives up like Cancel.
+    EXPECT_EQ(requestsMade(0, {IDOK, 0, IDOK}, &prompts), 2);
+    EXPECT_EQ(prompts, 2u);
+}
+
+TEST(OwnModulePath, GrowsTheBufferUntilTheWholePathFits)
+{
+    wchar_t expected[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, expected, 32768);
+    EXPECT_EQ(ownModulePath(4), std::wstring(expected, length));
+    EXPECT_EQ(ownModulePath(length), std::wstring(expected, length));
+    EXPECT_EQ(ownModulePath(), std::wstring(expected, length));
+}
+
+namespace {
+
+class Unelevated : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        box_ = makeSandbox();
+        endEvent_ = uniqueName(L"qlu-end");
+        end_.reset(CreateEventW(nullptr, TRUE, FALSE, endEvent_.c_str()));
+        twin_ = box_.updater + L".record";
+    }
+
+    // Starts an instance without administrator rights whose parent, the stand-in,
+    // lives until the test ends it; `prepare` runs while it is still suspended.
+    template <typename Prepare> Started start(const std::wstring &args, Prepare prepare)
+    {
+        StartOptions options;
+        options.args = args;
+        options.end = L"event:" + endEvent_;
+        options.restricted = true;
+        options.suspended = true;
+        Started started = startThroughStandin(box_, options);
+        // The running image keeps its name; the file can move away under it.
+        EXPECT_TRUE(MoveFileW(box_.updater.c_str(), (box_.updater + L".running").c_str()));
+        prepare();
+        ResumeThread(started.thread.get());
+        return started;
+    }
+
+    void putRecorderInPlace() { copyFile(binDir() + L"\\recorder.exe", box_.updater); }
+
+    std::string waitForTwin()
+    {
+        for (int i = 0; i < 500 && readFile(twin_) == "<missing>"; ++i)
+            Sleep(20);
+        return readFile(twin_);
+    }
+
+    // Ends the stand-in and checks that the instance ends after it, with exit code 0.
+    void expectExitAfterParent(Started &started)
+    {
+        EXPECT_EQ(WaitForSingleObject(started.updater.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the instance ended before its parent";
+        SetEvent(end_.get());
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+        EXPECT_EQ(WaitForSingleObject(started.standin.get(), 0), WAIT_OBJECT_0);
+        EXPECT_FALSE(exists(box_.log)) << "an unelevated instance writes no log";
+    }
+
+    // Answers the retry prompt and waits until it has gone.
+    void answerRetryPrompt(int button)
+    {
+        HWND box = waitForMessageBox();
+        ASSERT_NE(box, nullptr) << "no retry prompt";
+        wchar_t caption[256] = {};
+        GetWindowTextW(box, caption, 256);
+        EXPECT_EQ(std::wstring(caption), L"Qorvath Launcher Updater");
+        EXPECT_EQ(messageBoxText(box), retryText);
+        EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+        EXPECT_NE(GetDlgItem(box, IDCANCEL), nullptr);
+        answerMessageBox(box, button);
+        for (int i = 0; i < 250 && IsWindow(box); ++i)
+            Sleep(20);
+        ASSERT_FALSE(IsWindow(box));
+    }
+
+    Sandbox box_;
+    std::wstring endEvent_;
+    UniqueHandle end_;
+    std::wstring twin_;
+};
+
+// The argument text after the program in a command line.
+std::string argumentsOf(const std::string &commandLine)
+{
+    size_t pos = 0;
+    if (!commandLine.empty() && commandLine[0] == '"')
+        pos = commandLine.find('"', 1) + 1;
+    else
+        pos = commandLine.find(' ');
+    if (pos == std::string::npos || pos >= commandLine.size())
+        return {};
+    return commandLine.substr(commandLine[pos] == ' ' ? pos + 1 : pos);
+}
+
+} // namespace
+
+TEST_F(Unelevated, AsksForOneElevatedTwinWithTheSameArgumentsAndFolder)
+{
+    const std::wstring args =
+        L"\"" + box_.root + L"\"  \"old file.dll\" a\\b \"q\\\"uote\" \"tail\\\\\"";
+    Started started = start(args, [this] { putRecorderInPlace(); });
+    const std::string record = waitForTwin();
+    const std::string updateDir(box_.updateDir.begin(), box_.updateDir.end());
+    ASSERT_EQ(record.rfind("cwd=" + updateDir + "\ncmdline=", 0), 0u) << record;
+    const std::string commandLine =
+        record.substr(record.find("cmdline=") + 8,
+                      record.find('\n', record.find("cmdline=")) - record.find("cmdline=") - 8);
+    EXPECT_EQ(argumentsOf(commandLine), std::string(args.begin(), args.end()));
+    expectExitAfterParent(started);
+    // Exactly one twin was asked for.
+    EXPECT_EQ(readFile(twin_), record);
+}
+
+TEST_F(Unelevated, WithoutArgumentsTheTwinGetsAnEmptyArgumentText)
+{
+    writeFile(box_.log, "left by an earlier run");
+    Started started = start(L"", [this] { putRecorderInPlace(); });
+    const std::string record = waitForTwin();
+    const std::string commandLine = record.substr(record.find("cmdline=") + 8);
+    EXPECT_EQ(argumentsOf(commandLine.substr(0, commandLine.size() - 1)), "") << record;
+    EXPECT_EQ(WaitForSingleObject(started.updater.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
+    SetEvent(end_.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    EXPECT_EQ(readFile(box_.log), "left by an earlier run");
+}
+
+TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
+{
+    // With the executable gone, every request fails like a declined elevation.
+    Started started = start(L"\"" + box_.root + L"\"", [] {});
+    answerRetryPrompt(IDOK);
+    answerRetryPrompt(IDOK);
+    answerRetryPrompt(IDCANCEL);
+    EXPECT_EQ(waitForMessageBox(1000), nullptr) << "a fourth prompt";
+    expectExitAfterParent(started);
+    EXPECT_EQ(readFile(twin_), "<missing>");
+}
+
+TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
+{
+    Started started = start(L"\"" + box_.root + L"\"", [] {});
+    answerRetryPrompt(IDOK);
+    putRecorderInPlace();
+    answerRetryPrompt(IDOK);
+    const std::string record = waitForTwin();
+    EXPECT_EQ(record.find("cwd="), 0u);
+    EXPECT_EQ(waitForMessageBox(1000), nullptr) << "a prompt after an accepted request";
+    expectExitAfterParent(started);
+    EXPECT_EQ(readFile(twin_), record) << "more than one twin";
+}

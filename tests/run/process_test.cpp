@@ -1,0 +1,190 @@
+#include "helpers/harness.h"
+#include "run/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+TEST(LauncherPath, JoinsTheRootFolderAndTheLauncherName)
+{
+    const struct {
+        const wchar_t *targetDir;
+        const wchar_t *expected;
+    } cases[] = {
+        {L"C:\\Games\\L", L"C:\\Games\\L\\Qorvath Launcher.exe"},
+        {L"C:\\Games\\L\\", L"C:\\Games\\L\\Qorvath Launcher.exe"},
+        {L"C:/Games/L/", L"C:/Games/L/Qorvath Launcher.exe"},
+        {L"D:", L"D:Qorvath Launcher.exe"},
+        {L"", L"Qorvath Launcher.exe"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(launcherPath(c.targetDir), c.expected) << c.targetDir;
+}
+
+TEST(ParentLookup, ProcessCreatedAfterUsIsNoParent)
+{
+    // Stands for an id that a younger process took over from our ended parent: the
+    // reuse itself cannot be brought about on purpose.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring recorder = binDir() + L"\\recorder.exe";
+    std::wstring commandLine = L"\"" + recorder + L"\"";
+    ASSERT_TRUE(CreateProcessW(recorder.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                               CREATE_SUSPENDED, nullptr, nullptr, &startup, &info));
+    UniqueHandle child(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    EXPECT_FALSE(createdNoLaterThanUs(child.get()));
+    EXPECT_TRUE(createdNoLaterThanUs(GetCurrentProcess()));
+    TerminateProcess(child.get(), 0);
+}
+
+namespace {
+
+std::string runEnd()
+{
+    return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
+}
+
+// A Wine process's processor time in milliseconds, read from Linux through drive Z:,
+// found by its command line (Wine reports none for another process).
+long long processorMillis(const std::wstring &commandLinePart)
+{
+    const std::string part(commandLinePart.begin(), commandLinePart.end());
+    for (const std::wstring &entry : listing(L"Z:\\proc")) {
+        if (entry.find_first_not_of(L"0123456789") != std::wstring::npos)
+            continue;
+        std::string commandLine = readFile(L"Z:\\proc\\" + entry + L"\\cmdline");
+        for (char &c : commandLine) {
+            if (c == '\0')
+                c = ' ';
+        }
+        if (commandLine.find(part) == std::string::npos)
+            continue;
+        const std::string stat = readFile(L"Z:\\proc\\" + entry + L"\\stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long long user = 0;
+        long long system = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14)
+                user = std::atoll(field.c_str());
+            if (i == 15)
+                system = std::atoll(field.c_str());
+        }
+        return (user + system) * 10; // clock ticks of 10 ms
+    }
+    return -1;
+}
+
+class ProcessControl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        box_ = makeSandbox();
+        launcher_ = box_.root + L"\\Qorvath Launcher.exe";
+    }
+
+    std::string launcherRecord() { return readFile(launcher_ + L".record"); }
+
+    Sandbox box_;
+    std::wstring launcher_;
+};
+
+} // namespace
+
+TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
+{
+    copyFile(binDir() + L"\\recorder.exe", launcher_);
+    makeDirs(box_.root + L"\\bin");
+    writeFile(box_.root + L"\\bin\\x.dll", "old");
+    makeDirs(box_.updateDir + L"\\bin");
+    writeFile(box_.updateDir + L"\\bin\\x.dll", "new");
+    const std::wstring event = uniqueName(L"qlu-end");
+    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+
+    StartOptions options;
+    options.args = L"\"" + box_.root + L"\"";
+    options.end = L"event:" + event;
+    Started started = startThroughStandin(box_, options);
+    ASSERT_TRUE(started.updater);
+
+    const std::string waiting =
+        logLines({"targetDir = " + logged(box_.root), "updateDir = " + logged(box_.updateDir),
+                  "Have parent, killing"});
+    for (int i = 0; i < 500 && readFile(box_.log) != waiting; ++i)
+        Sleep(20);
+    EXPECT_EQ(readFile(box_.log), waiting);
+    // Nothing below the root changes while the launcher lives, and it is not killed.
+    Sleep(1000);
+    EXPECT_EQ(WaitForSingleObject(started.standin.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old");
+    EXPECT_EQ(readFile(box_.log), waiting);
+    EXPECT_EQ(launcherRecord(), "<missing>");
+
+    SetEvent(end.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    const std::wstring bin = box_.updateDir + L"\\bin";
+    std::string walk = "Step" + logged(box_.updateDir) + "\r\n";
+    for (const std::wstring &name : listing(box_.updateDir)) {
+        const std::wstring path = box_.updateDir + L"\\" + name;
+        if (name == L"bin")
+            walk +=
+                logLines({subPathLine(bin), "It's a directory, go down", "Step" + logged(bin),
+                          subPathLine(bin + L"\\x.dll"), "relativePath=\"bin\\\\x.dll\"",
+                          "dest=" + logged(box_.root + L"\\bin\\x.dll"), "Remove it", "Move it"});
+        else
+            walk += logLines({subPathLine(path), "This is our exe or log, ignore it"});
+    }
+    EXPECT_EQ(readFile(box_.log), waiting + logLines({"Killed"}) + walk + runEnd());
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new");
+
+    // The launcher: started from the root folder, its own path as command line.
+    for (int i = 0; i < 250 && launcherRecord() == "<missing>"; ++i)
+        Sleep(20);
+    const std::string root(box_.root.begin(), box_.root.end());
+    const std::string path = root + "\\Qorvath Launcher.exe";
+    // Windows passes the bare path; Wine puts a path with blanks in quotes.
+    const std::string record = launcherRecord();
+    EXPECT_TRUE(record == "cwd=" + root + "\ncmdline=" + path + "\n" ||
+                record == "cwd=" + root + "\ncmdline=\"" + path + "\"\n")
+        << record;
+}
+
+TEST_F(ProcessControl, ParentEndedBeforeTheLookupIsNotWaitedFor)
+{
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.log.find("Have parent, killing"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("Killed"), std::string::npos) << run.log;
+}
+
+TEST_F(ProcessControl, MissingLauncherStillEndsTheRunNormally)
+{
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.log.substr(run.log.size() - runEnd().size()), runEnd()) << run.log;
+    EXPECT_EQ(launcherRecord(), "<missing>");
+}
+
+TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
+{
+    const std::wstring event = uniqueName(L"qlu-end");
+    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+    StartOptions options;
+    options.args = L"\"" + box_.root + L"\"";
+    options.end = L"event:" + event;
+    Started started = startThroughStandin(box_, options);
+    for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
+         ++i)
+        Sleep(20);
+    const long long before = processorMillis(box_.updater);
+    Sleep(3000);
+    const long long after = processorMillis(box_.updater);
+    SetEvent(end.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    ASSERT_GE(before, 0) << "the updater's Linux process was not found";
+    // A polling wait spends about a second of these three under Wine.
+    EXPECT_LT(after - before, 100) << "ms of processor time while waiting";
+}
