@@ -6,9 +6,9 @@
 
 namespace {
 
-using UniqueLocalText = UniqueAny<char *, &LocalFree>;
+using UniqueLocalText = UniqueAny<char*, &LocalFree>;
 
-std::string describe(const std::string &operation, DWORD code)
+std::string describe(const std::string& operation, DWORD code)
 {
     return operation + ": " + systemMessage(code);
 }
@@ -20,10 +20,10 @@ std::string systemMessage(DWORD code)
     UniqueLocalText buffer;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char *>(buffer.put()), 0, nullptr);
+        nullptr, code, 0, reinterpret_cast<char*>(buffer.put()), 0, nullptr);
     std::string text = length != 0 && buffer ? std::string(buffer.get(), length) : std::string();
     // Some descriptions hold a line break of their own; the log line must stay one line.
-    for (char &c : text) {
+    for (char& c : text) {
         if (c == '\r' || c == '\n')
             c = ' ';
     }
@@ -34,7 +34,7 @@ std::string systemMessage(DWORD code)
     return text;
 }
 
-FileSystemError::FileSystemError(const std::string &operation, DWORD code, std::wstring path1,
+FileSystemError::FileSystemError(const std::string& operation, DWORD code, std::wstring path1,
                                  std::wstring path2)
     : std::runtime_error(describe(operation, code)), operation_(operation), code_(code),
       path1_(std::move(path1)), path2_(std::move(path2))

@@ -10,13 +10,13 @@
 // for whoever wants them but never written into that line.
 class FileSystemError : public std::runtime_error {
 public:
-    FileSystemError(const std::string &operation, DWORD code, std::wstring path1 = {},
+    FileSystemError(const std::string& operation, DWORD code, std::wstring path1 = {},
                     std::wstring path2 = {});
 
-    const std::string &operation() const noexcept { return operation_; }
+    const std::string& operation() const noexcept { return operation_; }
     DWORD code() const noexcept { return code_; }
-    const std::wstring &path1() const noexcept { return path1_; }
-    const std::wstring &path2() const noexcept { return path2_; }
+    const std::wstring& path1() const noexcept { return path1_; }
+    const std::wstring& path2() const noexcept { return path2_; }
 
 private:
     std::string operation_;

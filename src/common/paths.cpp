@@ -19,18 +19,18 @@ bool isDriveLetter(wchar_t c)
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-bool isDrive(const std::wstring &path)
+bool isDrive(const std::wstring& path)
 {
     return path.size() == 2 && isDriveLetter(path[0]) && path[1] == L':';
 }
 
-bool startsWithDrive(const std::wstring &path)
+bool startsWithDrive(const std::wstring& path)
 {
     return path.size() >= 2 && isDriveLetter(path[0]) && path[1] == L':';
 }
 
 // Length of the root name: "X:" or "\\server" (two separators, then a name).
-size_t rootNameLength(const std::wstring &path)
+size_t rootNameLength(const std::wstring& path)
 {
     if (startsWithDrive(path))
         return 2;
@@ -49,7 +49,7 @@ struct Parsed {
     std::vector<std::wstring> names; // a trailing separator gives a last empty name
 };
 
-Parsed parse(const std::wstring &path)
+Parsed parse(const std::wstring& path)
 {
     Parsed parsed;
     const size_t rootLength = rootNameLength(path);
@@ -76,12 +76,12 @@ Parsed parse(const std::wstring &path)
     return parsed;
 }
 
-bool isAbsolute(const Parsed &parsed)
+bool isAbsolute(const Parsed& parsed)
 {
     return !parsed.rootName.empty() && parsed.rootDirectory;
 }
 
-bool hasFileName(const std::wstring &path)
+bool hasFileName(const std::wstring& path)
 {
     const Parsed parsed = parse(path);
     return !parsed.names.empty() && !parsed.names.back().empty();
@@ -89,7 +89,7 @@ bool hasFileName(const std::wstring &path)
 
 } // namespace
 
-std::wstring fileName(const std::wstring &path)
+std::wstring fileName(const std::wstring& path)
 {
     size_t start = path.size();
     while (start > 0 && !isSeparator(path[start - 1]) && !(start == 2 && startsWithDrive(path)))
@@ -97,7 +97,7 @@ std::wstring fileName(const std::wstring &path)
     return path.substr(start);
 }
 
-std::wstring fileStem(const std::wstring &name)
+std::wstring fileStem(const std::wstring& name)
 {
     if (name == L"." || name == L"..")
         return name;
@@ -107,14 +107,14 @@ std::wstring fileStem(const std::wstring &name)
     return name.substr(0, dot);
 }
 
-std::wstring appendPath(const std::wstring &base, const std::wstring &name)
+std::wstring appendPath(const std::wstring& base, const std::wstring& name)
 {
     if (base.empty() || isDrive(base) || isSeparator(base.back()))
         return base + name;
     return base + L"\\" + name;
 }
 
-std::wstring joinPath(const std::wstring &base, const std::wstring &relative)
+std::wstring joinPath(const std::wstring& base, const std::wstring& relative)
 {
     if (!relative.empty() && !startsWithDrive(relative) && !isSeparator(relative[0]))
         return appendPath(base, relative);
@@ -131,7 +131,7 @@ std::wstring joinPath(const std::wstring &base, const std::wstring &relative)
     return result + relative.substr(other.rootName.size());
 }
 
-std::wstring lexicallyRelative(const std::wstring &path, const std::wstring &base)
+std::wstring lexicallyRelative(const std::wstring& path, const std::wstring& base)
 {
     const Parsed mine = parse(path);
     const Parsed other = parse(base);
@@ -163,12 +163,12 @@ std::wstring lexicallyRelative(const std::wstring &path, const std::wstring &bas
     return result;
 }
 
-bool staysBelow(const std::wstring &relative)
+bool staysBelow(const std::wstring& relative)
 {
     const Parsed parsed = parse(relative);
     if (relative.empty() || !parsed.rootName.empty() || parsed.rootDirectory)
         return false;
-    for (const std::wstring &name : parsed.names) {
+    for (const std::wstring& name : parsed.names) {
         if (name == L"." || name == L"..")
             return false;
     }
@@ -177,7 +177,7 @@ bool staysBelow(const std::wstring &relative)
 
 namespace {
 
-std::wstring fullPath(const std::wstring &path)
+std::wstring fullPath(const std::wstring& path)
 {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
@@ -193,7 +193,7 @@ std::wstring fullPath(const std::wstring &path)
     }
 }
 
-std::wstring withoutVerbatimPrefix(const std::wstring &path)
+std::wstring withoutVerbatimPrefix(const std::wstring& path)
 {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
         return L"\\" + path.substr(7);
@@ -203,7 +203,7 @@ std::wstring withoutVerbatimPrefix(const std::wstring &path)
 }
 
 // The final form of an existing path; an empty result when it does not exist.
-std::wstring finalPath(const std::wstring &path)
+std::wstring finalPath(const std::wstring& path)
 {
     UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -231,7 +231,7 @@ std::wstring finalPath(const std::wstring &path)
 
 } // namespace
 
-std::wstring weaklyCanonical(const std::wstring &path)
+std::wstring weaklyCanonical(const std::wstring& path)
 {
     // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
     // tail only has to be carried over.

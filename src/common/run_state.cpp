@@ -5,4 +5,4 @@
 std::wstring updateDir;
 std::wstring targetDir;
 
-const wchar_t *const updaterTitle = L"Qorvath Launcher Updater";
+const wchar_t* const updaterTitle = L"Qorvath Launcher Updater";

@@ -8,4 +8,4 @@ extern std::wstring targetDir;
 extern std::wstring updateDir;
 
 // The caption of every message box the updater shows.
-extern const wchar_t *const updaterTitle;
+extern const wchar_t* const updaterTitle;

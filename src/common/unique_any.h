@@ -11,15 +11,15 @@ template <typename T, auto Close, std::uintptr_t Invalid = 0> class UniqueAny {
 public:
     UniqueAny() noexcept = default;
     explicit UniqueAny(T value) noexcept : value_(value) {}
-    UniqueAny(UniqueAny &&other) noexcept : value_(other.release()) {}
-    UniqueAny &operator=(UniqueAny &&other) noexcept
+    UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept
     {
         if (this != &other)
             reset(other.release());
         return *this;
     }
-    UniqueAny(const UniqueAny &) = delete;
-    UniqueAny &operator=(const UniqueAny &) = delete;
+    UniqueAny(const UniqueAny&) = delete;
+    UniqueAny& operator=(const UniqueAny&) = delete;
     ~UniqueAny() { reset(); }
 
     static T invalid() noexcept { return (T)Invalid; }
@@ -39,7 +39,7 @@ public:
         value_ = value;
     }
     // For APIs that return the resource through an out parameter.
-    T *put() noexcept
+    T* put() noexcept
     {
         reset();
         return &value_;

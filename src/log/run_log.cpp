@@ -13,7 +13,7 @@ RunLog::~RunLog()
         std::fclose(file);
 }
 
-void openRunLog(const wchar_t *fileName)
+void openRunLog(const wchar_t* fileName)
 {
     if (runLog.file) {
         runLog.failed = true;
@@ -36,7 +36,7 @@ void closeRunLog()
 
 namespace {
 
-void writeLine(const char *label, const std::string &value)
+void writeLine(const char* label, const std::string& value)
 {
     if (runLog.failed || !runLog.file)
         return;
@@ -59,7 +59,7 @@ bool isLowSurrogate(wchar_t c)
 
 // UTF-8 has room for every well-formed character; only unpaired surrogates need
 // replacing, which WideCharToMultiByte would otherwise turn into U+FFFD or refuse.
-std::wstring replaceUnpairedSurrogates(const std::wstring &text)
+std::wstring replaceUnpairedSurrogates(const std::wstring& text)
 {
     std::wstring result = text;
     for (size_t i = 0; i < result.size(); ++i) {
@@ -80,14 +80,14 @@ unsigned logCodePage()
 
 } // namespace
 
-std::string narrow(const std::wstring &text, unsigned codePage)
+std::string narrow(const std::wstring& text, unsigned codePage)
 {
     if (text.empty())
         return {};
     const bool utf8 = codePage == CP_UTF8;
     const std::wstring source = utf8 ? replaceUnpairedSurrogates(text) : text;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const char *const replacement = utf8 ? nullptr : "?";
+    const char* const replacement = utf8 ? nullptr : "?";
     const int sourceLength = static_cast<int>(source.size());
     const int length = WideCharToMultiByte(codePage, flags, source.data(), sourceLength, nullptr, 0,
                                            replacement, nullptr);
@@ -99,12 +99,12 @@ std::string narrow(const std::wstring &text, unsigned codePage)
     return result;
 }
 
-std::string narrow(const std::wstring &text)
+std::string narrow(const std::wstring& text)
 {
     return narrow(text, logCodePage());
 }
 
-std::string quotePath(const std::string &narrowed)
+std::string quotePath(const std::string& narrowed)
 {
     std::string quoted = "\"";
     for (char byte : narrowed) {
@@ -116,27 +116,27 @@ std::string quotePath(const std::string &narrowed)
     return quoted;
 }
 
-void logLine(const char *label)
+void logLine(const char* label)
 {
     writeLine(label, {});
 }
 
-void logPath(const char *label, const std::wstring &path)
+void logPath(const char* label, const std::wstring& path)
 {
     writeLine(label, quotePath(narrow(path)));
 }
 
-void logText(const char *label, const std::wstring &text)
+void logText(const char* label, const std::wstring& text)
 {
     writeLine(label, narrow(text));
 }
 
-void logNumber(const char *label, int value)
+void logNumber(const char* label, int value)
 {
     writeLine(label, std::to_string(value));
 }
 
-void logMessage(const char *label, const std::string &message)
+void logMessage(const char* label, const std::string& message)
 {
     writeLine(label, message);
 }

@@ -8,29 +8,29 @@
 // ends. The log never reports its own failures: a failed open, write or close
 // marks it failed and later lines are dropped.
 struct RunLog {
-    std::FILE *file = nullptr;
+    std::FILE* file = nullptr;
     bool failed = false;
     ~RunLog();
 };
 
 extern RunLog runLog;
 
-void openRunLog(const wchar_t *fileName);
+void openRunLog(const wchar_t* fileName);
 void closeRunLog();
 
 // A line is a label, at most one value, and the end of line.
-void logLine(const char *label);
-void logPath(const char *label, const std::wstring &path);
-void logText(const char *label, const std::wstring &text);
-void logNumber(const char *label, int value);
-void logMessage(const char *label, const std::string &message);
+void logLine(const char* label);
+void logPath(const char* label, const std::wstring& path);
+void logText(const char* label, const std::wstring& text);
+void logNumber(const char* label, int value);
+void logMessage(const char* label, const std::string& message);
 
 // Narrows text to the code page that the log is written in. A character without an
 // exact mapping (or an unpaired surrogate) becomes "?", never a look-alike, so that
 // a log line can never stop an update.
-std::string narrow(const std::wstring &text);
-std::string narrow(const std::wstring &text, unsigned codePage);
+std::string narrow(const std::wstring& text);
+std::string narrow(const std::wstring& text, unsigned codePage);
 
 // The quoted path form: the narrowed bytes between double quotes, with a backslash
 // before every byte that is a double quote or a backslash.
-std::string quotePath(const std::string &narrowed);
+std::string quotePath(const std::string& narrowed);

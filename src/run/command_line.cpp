@@ -7,10 +7,10 @@
 
 #include <shellapi.h>
 
-std::vector<std::wstring> splitCommandLine(const wchar_t *commandLine)
+std::vector<std::wstring> splitCommandLine(const wchar_t* commandLine)
 {
     int count = 0;
-    UniqueAny<wchar_t **, &LocalFree> argv(CommandLineToArgvW(commandLine, &count));
+    UniqueAny<wchar_t**, &LocalFree> argv(CommandLineToArgvW(commandLine, &count));
     std::vector<std::wstring> args;
     if (!argv)
         return args;

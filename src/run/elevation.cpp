@@ -37,7 +37,7 @@ std::wstring ownModulePath(size_t initialCapacity)
     }
 }
 
-void relaunchElevated(const std::function<bool()> &request, const std::function<int()> &prompt)
+void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt)
 {
     while (!request()) {
         if (prompt() != IDOK)
@@ -51,7 +51,7 @@ void relaunchElevated()
     relaunchElevated(
         [&self] {
             // The arguments exactly as they stood, so that the twin splits out the same.
-            const wchar_t *const parameters = PathGetArgsW(GetCommandLineW());
+            const wchar_t* const parameters = PathGetArgsW(GetCommandLineW());
             const HINSTANCE result =
                 ShellExecuteW(nullptr, L"runas", self.c_str(), parameters, nullptr, SW_SHOWNORMAL);
             return reinterpret_cast<UINT_PTR>(result) > 32;

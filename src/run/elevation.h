@@ -19,4 +19,4 @@ void relaunchElevated();
 
 // The retry loop itself: `request` asks for the elevated instance and tells whether
 // Windows accepted; `prompt` asks the user and gives the message box's answer.
-void relaunchElevated(const std::function<bool()> &request, const std::function<int()> &prompt);
+void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt);

@@ -53,7 +53,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         logLine("All done, exiting");
         closeRunLog();
         return 0;
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         logMessage("Exception: ", error.what());
         return 1;
     }

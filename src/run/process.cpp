@@ -39,7 +39,7 @@ bool isListed(HANDLE snapshot, DWORD id)
     return false;
 }
 
-bool creationTime(HANDLE process, ULARGE_INTEGER &time)
+bool creationTime(HANDLE process, ULARGE_INTEGER& time)
 {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
@@ -98,13 +98,13 @@ void terminateAndWait(UniqueHandle process)
     logLine("Killed");
 }
 
-std::wstring launcherPath(const std::wstring &targetDir)
+std::wstring launcherPath(const std::wstring& targetDir)
 {
     const std::string name = launcherExeName;
     return appendPath(targetDir, std::wstring(name.begin(), name.end()));
 }
 
-void startLauncher(const std::wstring &targetDir)
+void startLauncher(const std::wstring& targetDir)
 {
     logLine("Preparing for exe launch");
     const std::wstring path = launcherPath(targetDir);

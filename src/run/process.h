@@ -25,8 +25,8 @@ void waitForExit(UniqueHandle process);
 void terminateAndWait(UniqueHandle process);
 
 // targetDir joined with launcherExeName.
-std::wstring launcherPath(const std::wstring &targetDir);
+std::wstring launcherPath(const std::wstring& targetDir);
 
 // Starts the launcher from targetDir, detached, with no arguments and none of our
 // handles; whether it started is not examined.
-void startLauncher(const std::wstring &targetDir);
+void startLauncher(const std::wstring& targetDir);

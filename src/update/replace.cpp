@@ -23,7 +23,7 @@ struct Probe {
 
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
-Probe probe(const std::wstring &dest)
+Probe probe(const std::wstring& dest)
 {
     Probe result;
     UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -38,7 +38,7 @@ Probe probe(const std::wstring &dest)
     return result;
 }
 
-bool sameFile(const BY_HANDLE_FILE_INFORMATION &destIdentity, const std::wstring &source)
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& destIdentity, const std::wstring& source)
 {
     UniqueFileHandle file(CreateFileW(source.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -61,7 +61,7 @@ void pause()
     }
 }
 
-[[noreturn]] void failReplacement(const std::wstring &dest)
+[[noreturn]] void failReplacement(const std::wstring& dest)
 {
     const std::wstring text =
         L"При обновлении не удалось заменить файл на новый!\nФайл: " + dest +
@@ -71,7 +71,7 @@ void pause()
     ExitProcess(1);
 }
 
-void removeFile(const std::wstring &dest)
+void removeFile(const std::wstring& dest)
 {
     if (DeleteFileW(dest.c_str()))
         return;
@@ -80,7 +80,7 @@ void removeFile(const std::wstring &dest)
         throw FileSystemError("remove", code, dest);
 }
 
-void moveFile(const std::wstring &source, const std::wstring &dest)
+void moveFile(const std::wstring& source, const std::wstring& dest)
 {
     if (!MoveFileExW(source.c_str(), dest.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
@@ -89,7 +89,7 @@ void moveFile(const std::wstring &source, const std::wstring &dest)
 
 } // namespace
 
-void replaceFile(const std::wstring &source, const std::wstring &dest)
+void replaceFile(const std::wstring& source, const std::wstring& dest)
 {
     Probe found = probe(dest);
     for (int tries = 0; !found.writable; ++tries) {
@@ -110,7 +110,7 @@ void replaceFile(const std::wstring &source, const std::wstring &dest)
         removeFile(dest);
         logLine("Move it");
         moveFile(source, dest);
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         logMessage("Exception: ", error.what());
         failReplacement(dest);
     }

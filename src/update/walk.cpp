@@ -23,7 +23,7 @@ struct Walk {
 
 } // namespace
 
-bool leadsToFolder(const std::wstring &path, unsigned long listedAttributes)
+bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
 {
     if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -46,15 +46,15 @@ namespace {
 
 // An entry that is no link resolves to its resolved folder followed by the name the
 // listing stores; only links need the file system.
-std::wstring canonicalOf(const std::wstring &path, const std::wstring &canonicalDir,
-                         const WIN32_FIND_DATAW &entry)
+std::wstring canonicalOf(const std::wstring& path, const std::wstring& canonicalDir,
+                         const WIN32_FIND_DATAW& entry)
 {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return weaklyCanonical(path);
     return appendPath(canonicalDir, entry.cFileName);
 }
 
-void applyFile(const std::wstring &path, const std::wstring &canonicalPath, const Walk &walk)
+void applyFile(const std::wstring& path, const std::wstring& canonicalPath, const Walk& walk)
 {
     const std::wstring relativePath = lexicallyRelative(canonicalPath, walk.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
@@ -69,7 +69,7 @@ void applyFile(const std::wstring &path, const std::wstring &canonicalPath, cons
     replaceFile(path, dest);
 }
 
-void walkFolder(const std::wstring &dir, const std::wstring &canonicalDir, Walk &walk)
+void walkFolder(const std::wstring& dir, const std::wstring& canonicalDir, Walk& walk)
 {
     logPath("Step", dir);
     WIN32_FIND_DATAW entry;

@@ -11,4 +11,4 @@ void applyUpdateTree(std::wstring dir);
 // Whether a listed entry leads to a folder, links followed. The listing's attributes
 // answer for everything but links; a link whose target is missing, or whose kind
 // cannot be told, counts as a file. Throws FileSystemError "directory_entry::status".
-bool leadsToFolder(const std::wstring &path, unsigned long listedAttributes);
+bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes);

@@ -5,9 +5,9 @@
 namespace {
 
 struct Case {
-    const wchar_t *a;
-    const wchar_t *b;
-    const wchar_t *expected;
+    const wchar_t* a;
+    const wchar_t* b;
+    const wchar_t* expected;
 };
 
 } // namespace
@@ -28,7 +28,7 @@ TEST(PathAlgebra, StemOfAFileName)
         {L"..b", nullptr, L"."},
         {L"x", nullptr, L"x"},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(fileStem(c.a), c.expected) << c.a;
 }
 
@@ -48,7 +48,7 @@ TEST(PathAlgebra, PlainAppendOfAName)
         {L"1:", L"x", L"1:\\x"},
         {L"C:\\R", L"bin\\x.dll", L"C:\\R\\bin\\x.dll"},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(appendPath(c.a, c.b), c.expected) << c.a << L" + " << c.b;
 }
 
@@ -74,7 +74,7 @@ TEST(PathAlgebra, JoinOfRootAndRelativePathBothBranches)
         {L"C:\\R", L"\\\\srv\\s\\x", L"\\\\srv\\s\\x"},
         {L"rel", L"\\x", L"\\x"},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(joinPath(c.a, c.b), c.expected) << c.a << L" / " << c.b;
 }
 
@@ -91,15 +91,15 @@ TEST(PathAlgebra, LexicallyRelativeForm)
         {L"C:\\U\\Up\\a.txt", L"C:\\U\\up", L"..\\Up\\a.txt"},
         {L"a\\b", L"C:\\U", L""},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(lexicallyRelative(c.a, c.b), c.expected) << c.a << L" from " << c.b;
 }
 
 TEST(PathAlgebra, OnlyPlainRelativePathsStayBelowTheRoot)
 {
-    for (const wchar_t *below : {L"a.txt", L"bin\\x.dll", L"a/b", L".hidden", L"a..b"})
+    for (const wchar_t* below : {L"a.txt", L"bin\\x.dll", L"a/b", L".hidden", L"a..b"})
         EXPECT_TRUE(staysBelow(below)) << below;
-    for (const wchar_t *outside : {L"", L".", L"..\\a.txt", L"a\\..\\..\\b", L"\\a", L"/a", L"C:a",
+    for (const wchar_t* outside : {L"", L".", L"..\\a.txt", L"a\\..\\..\\b", L"\\a", L"/a", L"C:a",
                                    L"C:\\a", L"\\\\srv\\s\\a", L"a\\.\\b"})
         EXPECT_FALSE(staysBelow(outside)) << outside;
 }

@@ -21,7 +21,7 @@ std::wstring updaterBuild()
 
 namespace {
 
-std::wstring widen(const std::string &text)
+std::wstring widen(const std::string& text)
 {
     if (text.empty())
         return {};
@@ -34,9 +34,9 @@ std::wstring widen(const std::string &text)
 
 std::wstring testName()
 {
-    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "none";
-    for (char &c : name) {
+    for (char& c : name) {
         if (c == '/')
             c = '_';
     }
@@ -45,7 +45,7 @@ std::wstring testName()
 
 } // namespace
 
-void makeDirs(const std::wstring &path)
+void makeDirs(const std::wstring& path)
 {
     for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos;
          pos = path.find(L'\\', pos + 1))
@@ -53,7 +53,7 @@ void makeDirs(const std::wstring &path)
     CreateDirectoryW(path.c_str(), nullptr);
 }
 
-void removeTree(const std::wstring &path)
+void removeTree(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -77,7 +77,7 @@ void removeTree(const std::wstring &path)
         DeleteFileW(path.c_str());
 }
 
-void writeFile(const std::wstring &path, const std::string &content)
+void writeFile(const std::wstring& path, const std::string& content)
 {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -86,7 +86,7 @@ void writeFile(const std::wstring &path, const std::string &content)
     WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
-std::string readFile(const std::wstring &path)
+std::string readFile(const std::wstring& path)
 {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -101,17 +101,17 @@ std::string readFile(const std::wstring &path)
     return content;
 }
 
-bool exists(const std::wstring &path)
+bool exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void copyFile(const std::wstring &from, const std::wstring &to)
+void copyFile(const std::wstring& from, const std::wstring& to)
 {
     ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE)) << "copy failed: " << GetLastError();
 }
 
-Sandbox makeSandbox(const std::wstring &baseDir)
+Sandbox makeSandbox(const std::wstring& baseDir)
 {
     Sandbox sandbox;
     sandbox.base = baseDir.empty() ? binDir() + L"\\sandbox\\" + testName() : baseDir;
@@ -125,14 +125,14 @@ Sandbox makeSandbox(const std::wstring &baseDir)
     return sandbox;
 }
 
-std::wstring uniqueName(const wchar_t *prefix)
+std::wstring uniqueName(const wchar_t* prefix)
 {
     static std::atomic<int> counter{0};
     return std::wstring(prefix) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(++counter);
 }
 
-Started startThroughStandin(const Sandbox &sandbox, const StartOptions &options)
+Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 {
     Started started;
     SetEnvironmentVariableW(L"QLU_UPDATER",
@@ -204,7 +204,7 @@ DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
     return code;
 }
 
-RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args)
+RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args)
 {
     // The stand-in has ended before the updater runs: a run without a parent, whose
     // log holds no lines of the wait.
@@ -223,12 +223,12 @@ RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args)
 std::string logLines(std::initializer_list<std::string> lines)
 {
     std::string text;
-    for (const std::string &line : lines)
+    for (const std::string& line : lines)
         text += line + "\r\n";
     return text;
 }
 
-std::string logged(const std::wstring &path)
+std::string logged(const std::wstring& path)
 {
     std::string narrowed;
     if (!path.empty()) {
@@ -272,7 +272,7 @@ void answerMessageBox(HWND box, int button)
     PostMessageW(box, WM_COMMAND, button, 0);
 }
 
-std::vector<std::wstring> listing(const std::wstring &dir)
+std::vector<std::wstring> listing(const std::wstring& dir)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
@@ -289,12 +289,12 @@ std::vector<std::wstring> listing(const std::wstring &dir)
 
 namespace {
 
-std::wstring unixPath(const std::wstring &path)
+std::wstring unixPath(const std::wstring& path)
 {
     std::wstring result = path;
     if (result.size() > 2 && (result[0] == L'Z' || result[0] == L'z') && result[1] == L':')
         result.erase(0, 2);
-    for (wchar_t &c : result) {
+    for (wchar_t& c : result) {
         if (c == L'\\')
             c = L'/';
     }
@@ -303,7 +303,7 @@ std::wstring unixPath(const std::wstring &path)
 
 } // namespace
 
-void makeUnixLink(const std::wstring &target, const std::wstring &link)
+void makeUnixLink(const std::wstring& target, const std::wstring& link)
 {
     std::wstring commandLine =
         L"Z:\\bin\\ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"";
@@ -327,7 +327,7 @@ void makeUnixLink(const std::wstring &target, const std::wstring &link)
     ADD_FAILURE() << "the link was not made";
 }
 
-std::string subPathLine(const std::wstring &path)
+std::string subPathLine(const std::wstring& path)
 {
     return "Sub path" + logged(path);
 }

@@ -23,14 +23,14 @@ struct Sandbox {
     std::wstring updater; // the copy in updateDir
     std::wstring log;     // updateDir\Updater.log
 };
-Sandbox makeSandbox(const std::wstring &baseDir = {});
+Sandbox makeSandbox(const std::wstring& baseDir = {});
 
-void makeDirs(const std::wstring &path);
-void removeTree(const std::wstring &path);
-void writeFile(const std::wstring &path, const std::string &content);
-std::string readFile(const std::wstring &path);
-bool exists(const std::wstring &path);
-void copyFile(const std::wstring &from, const std::wstring &to);
+void makeDirs(const std::wstring& path);
+void removeTree(const std::wstring& path);
+void writeFile(const std::wstring& path, const std::string& content);
+std::string readFile(const std::wstring& path);
+bool exists(const std::wstring& path);
+void copyFile(const std::wstring& from, const std::wstring& to);
 
 struct StartOptions {
     std::wstring args;         // the text after the program path, verbatim
@@ -48,7 +48,7 @@ struct Started {
     DWORD pid = 0;
 };
 
-Started startThroughStandin(const Sandbox &sandbox, const StartOptions &options);
+Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options);
 
 // Waits for a process and gives its exit code; a process still running after the
 // time-out is a failure of the test and is ended.
@@ -60,15 +60,15 @@ struct RunResult {
 };
 // Starts the updater through a stand-in that has ended before the updater runs, and
 // waits for the updater's end.
-RunResult runUpdater(const Sandbox &sandbox, const std::wstring &args);
+RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args);
 
 // The lines of a log as the file holds them: each one followed by CR LF.
 std::string logLines(std::initializer_list<std::string> lines);
 // A path as the log writes it: narrowed to the ANSI code page, backslashes doubled.
-std::string logged(const std::wstring &path);
+std::string logged(const std::wstring& path);
 
 // A unique name for a named kernel object of this test process.
-std::wstring uniqueName(const wchar_t *prefix);
+std::wstring uniqueName(const wchar_t* prefix);
 
 // Message boxes of the updater, found by the caption "Qorvath Launcher Updater".
 HWND waitForMessageBox(DWORD timeoutMs = 20000);
@@ -76,11 +76,11 @@ std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
 
 // The names of a folder in the order the file system lists them, "." and ".." left out.
-std::vector<std::wstring> listing(const std::wstring &dir);
+std::vector<std::wstring> listing(const std::wstring& dir);
 
 // A symbolic link made from the Unix side (Wine's CreateSymbolicLinkW makes nothing);
 // Wine follows it like a Windows link. Both paths are Windows paths on drive Z:.
-void makeUnixLink(const std::wstring &target, const std::wstring &link);
+void makeUnixLink(const std::wstring& target, const std::wstring& link);
 
 // Each "Sub path" block of a walk starts with this line.
-std::string subPathLine(const std::wstring &path);
+std::string subPathLine(const std::wstring& path);

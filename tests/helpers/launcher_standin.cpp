@@ -18,7 +18,7 @@
 
 namespace {
 
-std::wstring env(const wchar_t *name)
+std::wstring env(const wchar_t* name)
 {
     wchar_t buffer[32768];
     const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
@@ -28,7 +28,7 @@ std::wstring env(const wchar_t *name)
 // A suspended updater left behind would hold the Wine prefix busy for ever.
 HANDLE startedUpdater = nullptr;
 
-[[noreturn]] void fail(const char *what)
+[[noreturn]] void fail(const char* what)
 {
     if (startedUpdater)
         TerminateProcess(startedUpdater, 3);

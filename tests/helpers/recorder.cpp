@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string utf8(const std::wstring &text)
+std::string utf8(const std::wstring& text)
 {
     if (text.empty())
         return {};

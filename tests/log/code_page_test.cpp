@@ -6,7 +6,7 @@
 
 namespace {
 
-std::string targetLine(const Sandbox &box, const std::wstring &root)
+std::string targetLine(const Sandbox& box, const std::wstring& root)
 {
     makeDirs(box.root);
     const RunResult run = runUpdater(box, L"\"" + root + L"\"");

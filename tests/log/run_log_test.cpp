@@ -6,8 +6,8 @@
 namespace {
 
 struct QuoteCase {
-    const char *narrowed;
-    const char *quoted;
+    const char* narrowed;
+    const char* quoted;
 };
 
 } // namespace
@@ -23,7 +23,7 @@ TEST(QuotedPathForm, EscapesEveryBackslashAndDoubleQuoteByte)
         // A double-byte character whose trail byte is 0x5C is escaped byte-wise.
         {"\x95\x5C", "\"\x95\\\x5C\""},
     };
-    for (const QuoteCase &c : cases)
+    for (const QuoteCase& c : cases)
         EXPECT_EQ(quotePath(c.narrowed), c.quoted) << c.narrowed;
 }
 

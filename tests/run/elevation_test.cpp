@@ -12,7 +12,7 @@ const std::wstring retryText = L"Для обновления лаунчера н
 
 // Runs the retry loop with requests that fail until `acceptAt` (0: never) and with
 // the given answers; gives the number of requests made.
-int requestsMade(int acceptAt, const std::vector<int> &answers, size_t *promptsShown)
+int requestsMade(int acceptAt, const std::vector<int>& answers, size_t* promptsShown)
 {
     int requests = 0;
     size_t prompts = 0;
@@ -61,7 +61,7 @@ protected:
 
     // Starts an instance without administrator rights whose parent, the stand-in,
     // lives until the test ends it; `prepare` runs while it is still suspended.
-    template <typename Prepare> Started start(const std::wstring &args, Prepare prepare)
+    template <typename Prepare> Started start(const std::wstring& args, Prepare prepare)
     {
         StartOptions options;
         options.args = args;
@@ -86,7 +86,7 @@ protected:
     }
 
     // Ends the stand-in and checks that the instance ends after it, with exit code 0.
-    void expectExitAfterParent(Started &started)
+    void expectExitAfterParent(Started& started)
     {
         EXPECT_EQ(WaitForSingleObject(started.updater.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT))
             << "the instance ended before its parent";
@@ -120,7 +120,7 @@ protected:
 };
 
 // The argument text after the program in a command line.
-std::string argumentsOf(const std::string &commandLine)
+std::string argumentsOf(const std::string& commandLine)
 {
     size_t pos = 0;
     if (!commandLine.empty() && commandLine[0] == '"')

@@ -9,8 +9,8 @@
 TEST(LauncherPath, JoinsTheRootFolderAndTheLauncherName)
 {
     const struct {
-        const wchar_t *targetDir;
-        const wchar_t *expected;
+        const wchar_t* targetDir;
+        const wchar_t* expected;
     } cases[] = {
         {L"C:\\Games\\L", L"C:\\Games\\L\\Qorvath Launcher.exe"},
         {L"C:\\Games\\L\\", L"C:\\Games\\L\\Qorvath Launcher.exe"},
@@ -18,7 +18,7 @@ TEST(LauncherPath, JoinsTheRootFolderAndTheLauncherName)
         {L"D:", L"D:Qorvath Launcher.exe"},
         {L"", L"Qorvath Launcher.exe"},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(launcherPath(c.targetDir), c.expected) << c.targetDir;
 }
 
@@ -49,14 +49,14 @@ std::string runEnd()
 
 // A Wine process's processor time in milliseconds, read from Linux through drive Z:,
 // found by its command line (Wine reports none for another process).
-long long processorMillis(const std::wstring &commandLinePart)
+long long processorMillis(const std::wstring& commandLinePart)
 {
     const std::string part(commandLinePart.begin(), commandLinePart.end());
-    for (const std::wstring &entry : listing(L"Z:\\proc")) {
+    for (const std::wstring& entry : listing(L"Z:\\proc")) {
         if (entry.find_first_not_of(L"0123456789") != std::wstring::npos)
             continue;
         std::string commandLine = readFile(L"Z:\\proc\\" + entry + L"\\cmdline");
-        for (char &c : commandLine) {
+        for (char& c : commandLine) {
             if (c == '\0')
                 c = ' ';
         }
@@ -127,7 +127,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
     const std::wstring bin = box_.updateDir + L"\\bin";
     std::string walk = "Step" + logged(box_.updateDir) + "\r\n";
-    for (const std::wstring &name : listing(box_.updateDir)) {
+    for (const std::wstring& name : listing(box_.updateDir)) {
         const std::wstring path = box_.updateDir + L"\\" + name;
         if (name == L"bin")
             walk +=

@@ -10,7 +10,7 @@ const std::wstring failureText1 = L"При обновлении не удало�
 const std::wstring failureText2 = L"\nПопробуйте снова, либо переместите все файлы из "
                                   L"\"resources\\update\" в корень лаунчера вручную.";
 
-int countOf(const std::string &text, const std::string &part)
+int countOf(const std::string& text, const std::string& part)
 {
     int count = 0;
     for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
@@ -34,7 +34,7 @@ protected:
     }
 
     // Waits for the failure message, checks its caption and text, and answers it.
-    void expectFailureMessageNaming(const std::wstring &dest)
+    void expectFailureMessageNaming(const std::wstring& dest)
     {
         HWND box = waitForMessageBox();
         ASSERT_NE(box, nullptr) << "no message box";
@@ -93,7 +93,7 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
 {
     const std::wstring dest = box_.root + L"\\locked.dll";
     writeFile(dest, "old");
-    for (const wchar_t *name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
+    for (const wchar_t* name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
         writeFile(box_.updateDir + name, "new");
     UniqueFileHandle lock(CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -118,7 +118,7 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
     EXPECT_EQ(readFile(box_.updateDir + L"\\locked.dll"), "new");
     // Files before the locked one in the listing were moved; the rest wait in the
     // update folder for the next run.
-    for (const std::wstring &name : {std::wstring(L"a.txt"), std::wstring(L"z.txt")}) {
+    for (const std::wstring& name : {std::wstring(L"a.txt"), std::wstring(L"z.txt")}) {
         const bool moved =
             log.find(subPathLine(box_.updateDir + L"\\" + name)) != std::string::npos;
         EXPECT_EQ(exists(box_.root + L"\\" + name), moved) << name;

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string header(const Sandbox &box, const std::wstring &target)
+std::string header(const Sandbox& box, const std::wstring& target)
 {
     return logLines({"targetDir = " + logged(target), "updateDir = " + logged(box.updateDir),
                      "Step" + logged(box.updateDir)});
@@ -19,15 +19,15 @@ std::string runEnd()
 }
 
 // The lines of one update file that is applied without obstacle.
-std::string appliedFile(const std::wstring &dir, const std::wstring &relative,
-                        const std::wstring &target)
+std::string appliedFile(const std::wstring& dir, const std::wstring& relative,
+                        const std::wstring& target)
 {
     const std::wstring name = relative.substr(relative.find_last_of(L'\\') + 1);
     return logLines({subPathLine(dir + L"\\" + name), "relativePath=" + logged(relative),
                      "dest=" + logged(target + L"\\" + relative), "Remove it", "Move it"});
 }
 
-std::string skipped(const std::wstring &path)
+std::string skipped(const std::wstring& path)
 {
     return logLines({subPathLine(path), "This is our exe or log, ignore it"});
 }
@@ -51,7 +51,7 @@ TEST_F(UpdateWalk, TwoLevelsAreAppliedDepthFirstInListingOrder)
     writeFile(box_.log, ""); // the run's own log is listed too
 
     std::string expected = header(box_, box_.root);
-    for (const std::wstring &name : listing(box_.updateDir)) {
+    for (const std::wstring& name : listing(box_.updateDir)) {
         if (name == L"Updater.exe" || name == L"Updater.log") {
             expected += skipped(box_.updateDir + L"\\" + name);
         } else if (name == L"a.txt") {
@@ -90,7 +90,7 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
     writeFile(sub + L"\\Updater.exe", "own");
     // Win32 drops a final dot from names; the verbatim form keeps it.
     writeFile(L"\\\\?\\" + sub + L"\\Updater.", "own");
-    for (const wchar_t *update : {L"Updater.tar.gz", L"Updater2.exe", L".Updater"})
+    for (const wchar_t* update : {L"Updater.tar.gz", L"Updater2.exe", L".Updater"})
         writeFile(box_.updateDir + L"\\" + update, "update");
     // On Windows updater.exe cannot stand beside Updater.exe, which differs in case only.
     makeDirs(box_.updateDir + L"\\other");
@@ -100,12 +100,12 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
 
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    for (const wchar_t *own : {L"\\Updater.pdb", L"\\sub\\Updater", L"\\sub\\Updater.txt",
+    for (const wchar_t* own : {L"\\Updater.pdb", L"\\sub\\Updater", L"\\sub\\Updater.txt",
                                L"\\sub\\Updater.exe", L"\\sub\\Updater."}) {
         EXPECT_NE(run.log.find(skipped(box_.updateDir + own)), std::string::npos) << own;
         EXPECT_FALSE(exists(L"\\\\?\\" + box_.root + own)) << own;
     }
-    for (const wchar_t *update : {L"\\other\\updater.exe", L"\\Updater.tar.gz", L"\\Updater2.exe",
+    for (const wchar_t* update : {L"\\other\\updater.exe", L"\\Updater.tar.gz", L"\\Updater2.exe",
                                   L"\\.Updater", L"\\Updater\\inside.txt"}) {
         EXPECT_EQ(readFile(box_.root + update), "update") << update;
         EXPECT_FALSE(exists(box_.updateDir + update)) << update;
