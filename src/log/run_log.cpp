@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include "common/unique_any.h"
+
+#include <fcntl.h>
+#include <io.h>
 #include <locale.h>
-#include <share.h>
 
 RunLog runLog;
 
@@ -13,15 +16,73 @@ RunLog::~RunLog()
         std::fclose(file);
 }
 
+namespace {
+
+constexpr DWORD sharedLikeDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// A name that is a link (symbolic, junction, or one of several hard links) must not
+// be truncated: as administrator that would destroy whatever file it leads to.
+bool isPlainFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1;
+}
+
+// The log file, emptied, never reached through a link planted in its place.
+HANDLE openLogFile(const wchar_t* fileName)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        UniqueFileHandle existing(CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+        if (existing) {
+            if (isPlainFile(existing.get())) {
+                if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
+                        INVALID_SET_FILE_POINTER ||
+                    !SetEndOfFile(existing.get()))
+                    return INVALID_HANDLE_VALUE;
+                return existing.release();
+            }
+            existing.reset();
+            // Removing the name leaves the file it led to alone.
+            if (!DeleteFileW(fileName))
+                return INVALID_HANDLE_VALUE;
+        }
+        // CREATE_NEW: a link planted between the check and here makes this fail, and
+        // the next attempt looks again.
+        UniqueFileHandle created(CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (created)
+            return created.release();
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+            return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
 void openRunLog(const wchar_t* fileName)
 {
     if (runLog.file) {
         runLog.failed = true;
         return;
     }
-    // Text mode, so every "\n" lands as CR LF; _SH_DENYNO so that a user or the
-    // launcher can read the log while the update runs.
-    runLog.file = _wfsopen(fileName, L"wt", _SH_DENYNO);
+    // Shared for reading and writing, so that a user or the launcher can read the log
+    // while the update runs; a text-mode stream, so every "\n" lands as CR LF.
+    UniqueFileHandle file(openLogFile(fileName));
+    if (file) {
+        const int descriptor =
+            _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_TEXT);
+        if (descriptor != -1) {
+            file.release(); // the descriptor owns it now
+            runLog.file = _fdopen(descriptor, "wt");
+            if (!runLog.file)
+                _close(descriptor);
+        }
+    }
     runLog.failed = runLog.file == nullptr;
 }
 

@@ -2,6 +2,7 @@
 #include "log/run_log.h"
 #include "run/command_line.h"
 #include "run/elevation.h"
+#include "run/library_search.h"
 #include "run/process.h"
 #include "update/walk.h"
 
@@ -13,6 +14,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    restrictLibrarySearchToSystem();
     // Nothing may leave wWinMain: on Windows an escaping exception is a crash dialog,
     // and the user must not be left without the launcher and without a word.
     try {

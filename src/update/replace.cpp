@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <chrono>
 #include <exception>
 
@@ -80,6 +82,19 @@ void removeFile(const std::wstring& dest)
         throw FileSystemError("remove", code, dest);
 }
 
+// A move keeps the permissions of the source, which the user owns: an installed file
+// that its user can still rewrite is a way back into a program run as administrator.
+// Best effort: a volume without access lists keeps the file as it is.
+void inheritFolderPermissions(const std::wstring& dest)
+{
+    ACL empty;
+    if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION))
+        return;
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(dest.c_str()), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, &empty, nullptr);
+}
+
 void moveFile(const std::wstring& source, const std::wstring& dest)
 {
     if (!MoveFileExW(source.c_str(), dest.c_str(),
@@ -114,4 +129,5 @@ void replaceFile(const std::wstring& source, const std::wstring& dest)
         logMessage("Exception: ", error.what());
         failReplacement(dest);
     }
+    inheritFolderPermissions(dest);
 }

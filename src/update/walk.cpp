@@ -16,6 +16,7 @@ namespace {
 
 struct Walk {
     std::wstring canonicalUpdateDir;
+    std::wstring canonicalTargetDir;
     // Canonical forms of the folders being walked, outermost first: a link back to
     // one of them would make the walk endless.
     std::vector<std::wstring> ancestors;
@@ -66,6 +67,11 @@ void applyFile(const std::wstring& path, const std::wstring& canonicalPath, cons
     }
     const std::wstring dest = joinPath(targetDir, relativePath);
     logPath("dest=", dest);
+    // A folder below the root can itself be a link to elsewhere.
+    if (!staysBelow(lexicallyRelative(weaklyCanonical(dest), walk.canonicalTargetDir))) {
+        logLine("Outside of target, ignore it");
+        return;
+    }
     replaceFile(path, dest);
 }
 
@@ -121,6 +127,7 @@ void applyUpdateTree(std::wstring dir)
     // while the walk runs.
     Walk walk;
     walk.canonicalUpdateDir = weaklyCanonical(updateDir);
+    walk.canonicalTargetDir = weaklyCanonical(targetDir);
     const std::wstring canonicalDir =
         dir == updateDir ? walk.canonicalUpdateDir : weaklyCanonical(dir);
     walk.ancestors.push_back(canonicalDir);
