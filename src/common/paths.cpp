@@ -177,6 +177,8 @@ bool staysBelow(const std::wstring& relative)
 
 namespace {
 
+} // namespace
+
 std::wstring fullPath(const std::wstring& path)
 {
     std::wstring buffer(MAX_PATH, L'\0');
@@ -192,6 +194,8 @@ std::wstring fullPath(const std::wstring& path)
         buffer.assign(length, L'\0');
     }
 }
+
+namespace {
 
 std::wstring withoutVerbatimPrefix(const std::wstring& path)
 {
@@ -214,10 +218,17 @@ std::wstring finalPath(const std::wstring& path)
             return {};
         throw FileSystemError("weakly_canonical", code, path);
     }
+    return finalPathOf(file.get(), path);
+}
+
+} // namespace
+
+std::wstring finalPathOf(HANDLE file, const std::wstring& path)
+{
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
-            GetFinalPathNameByHandleW(file.get(), &buffer[0], static_cast<DWORD>(buffer.size()),
+            GetFinalPathNameByHandleW(file, &buffer[0], static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0)
             throw FileSystemError("weakly_canonical", GetLastError(), path);
@@ -228,8 +239,6 @@ std::wstring finalPath(const std::wstring& path)
         buffer.assign(length, L'\0');
     }
 }
-
-} // namespace
 
 std::wstring weaklyCanonical(const std::wstring& path)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Path algebra on Windows paths held as UTF-16 text. "\" and "/" are both
@@ -38,3 +40,11 @@ bool staysBelow(const std::wstring& relative);
 // "\\?\" prefix), then the rest appended with "." and ".." resolved lexically.
 // Throws FileSystemError "weakly_canonical".
 std::wstring weaklyCanonical(const std::wstring& path);
+
+// The absolute form of a path, "." and ".." resolved lexically against the current
+// folder. Throws FileSystemError "weakly_canonical".
+std::wstring fullPath(const std::wstring& path);
+
+// The final form of an open file or folder, as weaklyCanonical gives it for an
+// existing path. `path` names it in the error. Throws FileSystemError.
+std::wstring finalPathOf(HANDLE file, const std::wstring& path);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "common/fs_error.h"
+#include "common/paths.h"
 #include "common/unique_any.h"
 
 #include <fcntl.h>
@@ -20,13 +22,44 @@ namespace {
 
 constexpr DWORD sharedLikeDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// A name that is a link (symbolic, junction, or one of several hard links) must not
-// be truncated: as administrator that would destroy whatever file it leads to.
-bool isPlainFile(HANDLE file)
+bool sameFinalPath(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Where the log must be: its folder resolved through the file system, then its name.
+std::wstring expectedFinalPath(const wchar_t* fileName)
+{
+    const std::wstring full = fullPath(fileName);
+    const std::wstring name = ::fileName(full);
+    return appendPath(weaklyCanonical(full.substr(0, full.size() - name.size())), name);
+}
+
+// A name that is a link (symbolic, junction, or one of several hard links) must not be
+// truncated: as administrator that would destroy whatever file it leads to. Wine
+// follows a Linux link even when asked not to, so the final path is compared too.
+bool isPlainFile(HANDLE file, const std::wstring& expected)
 {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileInformationByHandle(file, &info) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1;
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
+           sameFinalPath(finalPathOf(file, expected), expected);
+}
+
+// Removes the planted name itself, never the file it leads to: only when the handle
+// opened on the name is the name itself (Windows opens a link as the link; Wine
+// cannot, and there the name stays and the log is not written).
+bool removeName(const wchar_t* fileName, const std::wstring& expected)
+{
+    UniqueFileHandle name(CreateFileW(
+        fileName, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!name || !sameFinalPath(finalPathOf(name.get(), expected), expected))
+        return false;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    return SetFileInformationByHandle(name.get(), FileDispositionInfo, &dispose, sizeof dispose) !=
+           FALSE;
 }
 
 // The log file, emptied, never reached through a link planted in its place.
@@ -37,7 +70,8 @@ HANDLE openLogFile(const wchar_t* fileName)
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (existing) {
-            if (isPlainFile(existing.get())) {
+            const std::wstring expected = expectedFinalPath(fileName);
+            if (isPlainFile(existing.get(), expected)) {
                 if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
                         INVALID_SET_FILE_POINTER ||
                     !SetEndOfFile(existing.get()))
@@ -45,8 +79,7 @@ HANDLE openLogFile(const wchar_t* fileName)
                 return existing.release();
             }
             existing.reset();
-            // Removing the name leaves the file it led to alone.
-            if (!DeleteFileW(fileName))
+            if (!removeName(fileName, expected))
                 return INVALID_HANDLE_VALUE;
         }
         // CREATE_NEW: a link planted between the check and here makes this fail, and
@@ -72,7 +105,12 @@ void openRunLog(const wchar_t* fileName)
     }
     // Shared for reading and writing, so that a user or the launcher can read the log
     // while the update runs; a text-mode stream, so every "\n" lands as CR LF.
-    UniqueFileHandle file(openLogFile(fileName));
+    UniqueFileHandle file;
+    try {
+        file.reset(openLogFile(fileName));
+    } catch (const FileSystemError&) {
+        // The folder cannot be resolved: no log rather than one through a link.
+    }
     if (file) {
         const int descriptor =
             _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_TEXT);

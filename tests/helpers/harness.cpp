@@ -247,12 +247,37 @@ std::string logged(const std::wstring& path)
     return quoted + "\"";
 }
 
-HWND waitForMessageBox(DWORD timeoutMs)
+namespace {
+
+struct BoxSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK matchBox(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t caption[64] = {};
+    GetWindowTextW(window, caption, 64);
+    if (pid == search->pid && std::wstring(caption) == L"Qorvath Launcher Updater") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND waitForMessageBox(DWORD pid, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
-        if (HWND box = FindWindowW(nullptr, L"Qorvath Launcher Updater"))
-            return box;
+        BoxSearch search = {pid, nullptr};
+        EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
         Sleep(50);
     } while (GetTickCount64() < deadline);
     return nullptr;

@@ -70,8 +70,9 @@ std::string logged(const std::wstring& path);
 // A unique name for a named kernel object of this test process.
 std::wstring uniqueName(const wchar_t* prefix);
 
-// Message boxes of the updater, found by the caption "Qorvath Launcher Updater".
-HWND waitForMessageBox(DWORD timeoutMs = 20000);
+// Message boxes of one updater process, found by the caption "Qorvath Launcher Updater"
+// (tests run side by side, each with its own updater).
+HWND waitForMessageBox(DWORD pid, DWORD timeoutMs = 20000);
 std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
 

@@ -97,9 +97,9 @@ protected:
     }
 
     // Answers the retry prompt and waits until it has gone.
-    void answerRetryPrompt(int button)
+    void answerRetryPrompt(DWORD pid, int button)
     {
-        HWND box = waitForMessageBox();
+        HWND box = waitForMessageBox(pid);
         ASSERT_NE(box, nullptr) << "no retry prompt";
         wchar_t caption[256] = {};
         GetWindowTextW(box, caption, 256);
@@ -168,10 +168,10 @@ TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 {
     // With the executable gone, every request fails like a declined elevation.
     Started started = start(L"\"" + box_.root + L"\"", [] {});
-    answerRetryPrompt(IDOK);
-    answerRetryPrompt(IDOK);
-    answerRetryPrompt(IDCANCEL);
-    EXPECT_EQ(waitForMessageBox(1000), nullptr) << "a fourth prompt";
+    answerRetryPrompt(started.pid, IDOK);
+    answerRetryPrompt(started.pid, IDOK);
+    answerRetryPrompt(started.pid, IDCANCEL);
+    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a fourth prompt";
     expectExitAfterParent(started);
     EXPECT_EQ(readFile(twin_), "<missing>");
 }
@@ -179,12 +179,13 @@ TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
 {
     Started started = start(L"\"" + box_.root + L"\"", [] {});
-    answerRetryPrompt(IDOK);
+    answerRetryPrompt(started.pid, IDOK);
     putRecorderInPlace();
-    answerRetryPrompt(IDOK);
+    answerRetryPrompt(started.pid, IDOK);
     const std::string record = waitForTwin();
     EXPECT_EQ(record.find("cwd="), 0u);
-    EXPECT_EQ(waitForMessageBox(1000), nullptr) << "a prompt after an accepted request";
+    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr)
+        << "a prompt after an accepted request";
     expectExitAfterParent(started);
     EXPECT_EQ(readFile(twin_), record) << "more than one twin";
 }

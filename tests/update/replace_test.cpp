@@ -34,9 +34,9 @@ protected:
     }
 
     // Waits for the failure message, checks its caption and text, and answers it.
-    void expectFailureMessageNaming(const std::wstring& dest)
+    void expectFailureMessageNaming(DWORD pid, const std::wstring& dest)
     {
-        HWND box = waitForMessageBox();
+        HWND box = waitForMessageBox(pid);
         ASSERT_NE(box, nullptr) << "no message box";
         wchar_t caption[256] = {};
         GetWindowTextW(box, caption, 256);
@@ -101,7 +101,7 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
 
     const ULONGLONG begin = GetTickCount64();
     Started started = start();
-    expectFailureMessageNaming(dest);
+    expectFailureMessageNaming(started.pid, dest);
     EXPECT_GE(GetTickCount64() - begin, 1400u);
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     lock.reset();
@@ -132,7 +132,7 @@ TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
     makeDirs(dest);
     writeFile(box_.updateDir + L"\\data", "file");
     Started started = start();
-    expectFailureMessageNaming(dest);
+    expectFailureMessageNaming(started.pid, dest);
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
     EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
@@ -144,7 +144,7 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
     writeFile(box_.updateDir + L"\\newdir\\f.txt", "new");
     const std::wstring dest = box_.root + L"\\newdir\\f.txt";
     Started started = start();
-    expectFailureMessageNaming(dest);
+    expectFailureMessageNaming(started.pid, dest);
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     const std::string log = readFile(box_.log);
     const std::string tail = logLines({"dest=" + logged(dest), "Remove it", "Move it"});

@@ -1,0 +1,66 @@
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PlantedLogLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        box_ = makeSandbox();
+        victim_ = box_.base + L"\\victim.txt";
+        writeFile(victim_, "a file elsewhere that the user cannot write");
+    }
+
+    // A complete run; the log must be a file of its own and the victim untouched.
+    void expectVictimUntouched()
+    {
+        writeFile(box_.updateDir + L"\\a.txt", "new");
+        const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(readFile(victim_), "a file elsewhere that the user cannot write");
+        EXPECT_EQ(run.log.rfind("targetDir = ", 0), 0u) << run.log;
+        EXPECT_NE(run.log.find("All done, exiting\r\n"), std::string::npos) << run.log;
+        EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+
+        UniqueFileHandle log(CreateFileW(box_.log.c_str(), 0, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        ASSERT_TRUE(log && GetFileInformationByHandle(log.get(), &info));
+        EXPECT_EQ(info.nNumberOfLinks, 1u);
+        EXPECT_EQ(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    }
+
+    Sandbox box_;
+    std::wstring victim_;
+};
+
+} // namespace
+
+TEST_F(PlantedLogLink, HardLinkNamedLikeTheLogIsReplacedNotTruncated)
+{
+    ASSERT_TRUE(CreateHardLinkW(box_.log.c_str(), victim_.c_str(), nullptr)) << GetLastError();
+    expectVictimUntouched();
+}
+
+// Windows opens a link itself when asked and removes the link's name; Wine always
+// follows a Linux link, even to delete it, so there the updater leaves the name alone
+// and runs without a log. Either way the file it leads to stays as it was.
+TEST_F(PlantedLogLink, SymbolicLinkNamedLikeTheLogIsNeverFollowedUnderWineRunsWithoutLog)
+{
+    makeUnixLink(victim_, box_.log);
+    ASSERT_EQ(readFile(box_.log), readFile(victim_)) << "the link does not lead to the victim";
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(readFile(victim_), "a file elsewhere that the user cannot write");
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+}
+
+TEST_F(PlantedLogLink, PlainOldLogIsEmptiedInPlace)
+{
+    writeFile(box_.log, "an earlier run");
+    const RunResult run = runUpdater(box_, L"");
+    EXPECT_EQ(run.log, "No args, exit 1\r\n");
+}
