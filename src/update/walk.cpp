@@ -107,7 +107,9 @@ void walkFolder(const std::wstring& dir, const std::wstring& canonicalDir, Walk&
             } else if (fileStem(name) == L"Updater") {
                 logLine("This is our exe or log, ignore it");
             } else {
-                applyFile(path, canonicalOf(path, canonicalDir, entry), walk);
+                // Resolved through the file system even when the listing shows no link:
+                // Wine lists a link to a file as the file it leads to.
+                applyFile(path, weaklyCanonical(path), walk);
             }
         }
         if (!FindNextFileW(listing.get(), &entry)) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwctype>
 #include <cstdio>
 #include <vector>
 
@@ -53,28 +54,59 @@ void makeDirs(const std::wstring& path)
     CreateDirectoryW(path.c_str(), nullptr);
 }
 
+namespace {
+
+// The Linux path of a path on drive Z: (the Linux root) or S: (the other volume).
+std::wstring unixPath(const std::wstring& path)
+{
+    std::wstring result = path;
+    if (result.size() >= 2 && result[1] == L':') {
+        const wchar_t drive = static_cast<wchar_t>(towupper(result[0]));
+        result.erase(0, 2);
+        if (drive == L'S')
+            result = L"/dev/shm/qorvath-updater-tests" + result;
+    }
+    for (wchar_t& c : result) {
+        if (c == L'\\')
+            c = L'/';
+    }
+    return result;
+}
+
+// Runs a Linux program; Wine gives no waitable handle for one, so the caller waits
+// for its effect.
+void runUnix(const std::wstring& program, const std::wstring& arguments)
+{
+    std::wstring commandLine = L"Z:\\bin\\" + program + L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW((L"Z:\\bin\\" + program).c_str(), &commandLine[0], nullptr, nullptr,
+                               FALSE, 0, nullptr, nullptr, &startup, &info))
+        << GetLastError();
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+}
+
+bool listed(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(FindFirstFileW(path.c_str(), &data));
+    return static_cast<bool>(find);
+}
+
+} // namespace
+
 void removeTree(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    // From the Linux side: Wine follows links even to delete them, and a test tree
+    // holds links to places that must stay.
+    if (!exists(path) && !listed(path))
         return;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    // A link is removed itself, never what it points at.
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
-        if (find) {
-            do {
-                const std::wstring name = data.cFileName;
-                if (name != L"." && name != L"..")
-                    removeTree(path + L"\\" + name);
-            } while (FindNextFileW(find.get(), &data));
-        }
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-    else
-        DeleteFileW(path.c_str());
+    runUnix(L"rm", L"-rf \"" + unixPath(path) + L"\"");
+    // rm removes the top last: once it is gone, rm is done.
+    for (int i = 0; i < 1500 && (exists(path) || listed(path)); ++i)
+        Sleep(20);
 }
 
 void writeFile(const std::wstring& path, const std::string& content)
@@ -312,40 +344,12 @@ std::vector<std::wstring> listing(const std::wstring& dir)
     return names;
 }
 
-namespace {
-
-std::wstring unixPath(const std::wstring& path)
-{
-    std::wstring result = path;
-    if (result.size() > 2 && (result[0] == L'Z' || result[0] == L'z') && result[1] == L':')
-        result.erase(0, 2);
-    for (wchar_t& c : result) {
-        if (c == L'\\')
-            c = L'/';
-    }
-    return result;
-}
-
-} // namespace
-
 void makeUnixLink(const std::wstring& target, const std::wstring& link)
 {
-    std::wstring commandLine =
-        L"Z:\\bin\\ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info))
-        << GetLastError();
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    // Wine gives no waitable handle for a Unix process: wait for the link itself,
-    // listed even when it points at nothing.
+    runUnix(L"ln", L"-s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"");
+    // Listed even when it points at nothing.
     for (int i = 0; i < 500; ++i) {
-        WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW(link.c_str(), &data));
-        if (find)
+        if (listed(link) || exists(link))
             return;
         Sleep(20);
     }

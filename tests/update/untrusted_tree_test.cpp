@@ -1,0 +1,195 @@
+// The update folder can be written by any program of the user, while the updater runs
+// as administrator: whatever it finds there gets a clear outcome, and no update file
+// is ever lost.
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+class UntrustedTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        box_ = makeSandbox();
+        outside_ = box_.base + L"\\outside";
+        makeDirs(outside_);
+        writeFile(outside_ + L"\\system.dll", "outside the root");
+    }
+
+    void expectOutsideUntouched()
+    {
+        EXPECT_EQ(listing(outside_), std::vector<std::wstring>{L"system.dll"});
+        EXPECT_EQ(readFile(outside_ + L"\\system.dll"), "outside the root");
+    }
+
+    RunResult run() { return runUpdater(box_, L"\"" + box_.root + L"\""); }
+
+    Sandbox box_;
+    std::wstring outside_;
+};
+
+} // namespace
+
+TEST_F(UntrustedTree, FileLinkPointingOutsideIsRefused)
+{
+    makeUnixLink(outside_ + L"\\system.dll", box_.updateDir + L"\\system.dll");
+    writeFile(box_.updateDir + L"\\plain.txt", "plain");
+    const RunResult result = run();
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    EXPECT_NE(
+        result.log.find(logLines({subPathLine(box_.updateDir + L"\\system.dll"),
+                                  "relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
+                                  "Outside of target, ignore it"})),
+        std::string::npos)
+        << result.log;
+    EXPECT_FALSE(exists(box_.root + L"\\system.dll"));
+    EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
+    expectOutsideUntouched();
+}
+
+TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
+{
+    // resources\x of the root is a link to elsewhere: its files would land there.
+    makeUnixLink(outside_, box_.root + L"\\resources\\x");
+    makeDirs(box_.updateDir + L"\\resources\\x");
+    makeDirs(box_.root + L"\\resources\\resources");
+    writeFile(box_.updateDir + L"\\resources\\x\\system.dll", "planted");
+    writeFile(box_.updateDir + L"\\plain.txt", "plain");
+    // The link also stands in the walk's way below the update folder.
+    makeUnixLink(outside_, box_.updateDir + L"\\resources\\loop");
+
+    const RunResult result = run();
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    const std::wstring dest = box_.root + L"\\resources\\x\\system.dll";
+    EXPECT_NE(result.log.find(logLines({"dest=" + logged(dest), "Outside of target, ignore it"})),
+              std::string::npos)
+        << result.log;
+    expectOutsideUntouched();
+    EXPECT_EQ(readFile(box_.updateDir + L"\\resources\\x\\system.dll"), "planted");
+    EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
+}
+
+TEST_F(UntrustedTree, LinkLoopsAndOutsideLinksTogetherLeaveTheOutsideAlone)
+{
+    makeDirs(box_.updateDir + L"\\a\\b");
+    makeUnixLink(box_.updateDir + L"\\a", box_.updateDir + L"\\a\\b\\up");
+    makeUnixLink(outside_, box_.updateDir + L"\\a\\out");
+    makeDirs(box_.root + L"\\a\\b");
+    writeFile(box_.updateDir + L"\\a\\b\\f.txt", "f");
+
+    const RunResult result = run();
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    EXPECT_NE(result.log.find("Already walked, skip it"), std::string::npos) << result.log;
+    EXPECT_NE(result.log.find("Outside of target, ignore it"), std::string::npos) << result.log;
+    EXPECT_EQ(readFile(box_.root + L"\\a\\b\\f.txt"), "f");
+    expectOutsideUntouched();
+}
+
+TEST_F(UntrustedTree, UnusualNamesAreApplied)
+{
+    const std::vector<std::wstring> names = {
+        L"\x0444\x0430\x0439\x043B.dll", // Cyrillic
+        L"\x00E9t\x00E9 \x00FC.txt",     // Latin with accents
+        L"\x8868\x793A.dat",             // CJK
+        L".hidden",
+        L"..double",
+        L"a.b.c.d",
+        std::wstring(200, L'n') + L".bin",
+    };
+    // A short base, so that the long name stays within what Wine resolves.
+    const Sandbox box = makeSandbox(L"S:\\" + uniqueName(L"names"));
+    for (const std::wstring& name : names)
+        writeFile(L"\\\\?\\" + box.updateDir + L"\\" + name, "content");
+    const RunResult result = runUpdater(box, L"\"" + box.root + L"\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    for (const std::wstring& name : names) {
+        EXPECT_EQ(readFile(L"\\\\?\\" + box.root + L"\\" + name), "content")
+            << testing::PrintToString(name);
+        EXPECT_FALSE(exists(L"\\\\?\\" + box.updateDir + L"\\" + name));
+    }
+    removeTree(box.base);
+}
+
+TEST_F(UntrustedTree, LargeDeepTreeIsAppliedCompletely)
+{
+    // 20,000 files in 2,000 folders, in 200 chains nested 10 deep, one chain 30 deep.
+    std::vector<std::wstring> folders;
+    for (int chain = 0; chain < 200; ++chain) {
+        std::wstring relative = L"c" + std::to_wstring(chain);
+        const int depth = chain == 0 ? 30 : 10;
+        for (int level = 0; level < depth && folders.size() < 2000; ++level) {
+            folders.push_back(relative);
+            relative += L"\\d" + std::to_wstring(level);
+        }
+    }
+    ASSERT_EQ(folders.size(), 2000u);
+    for (const std::wstring& folder : folders) {
+        makeDirs(box_.updateDir + L"\\" + folder);
+        makeDirs(box_.root + L"\\" + folder);
+        for (int file = 0; file < 10; ++file)
+            writeFile(box_.updateDir + L"\\" + folder + L"\\f" + std::to_wstring(file), "x");
+    }
+    const RunResult result = run();
+    EXPECT_EQ(result.exitCode, 0u);
+    int moved = 0;
+    for (const std::wstring& folder : folders) {
+        for (int file = 0; file < 10; ++file)
+            moved += readFile(box_.root + L"\\" + folder + L"\\f" + std::to_wstring(file)) == "x";
+    }
+    EXPECT_EQ(moved, 20000);
+    EXPECT_EQ(result.log.substr(result.log.size() - 19), "All done, exiting\r\n");
+}
+
+TEST_F(UntrustedTree, KilledAtAnyMomentLosesNoFile)
+{
+    std::mt19937 random(20261208);
+    int interrupted = 0;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Sandbox box = makeSandbox(box_.base + L"\\round" + std::to_wstring(round));
+        const int files = 300;
+        for (int i = 0; i < files; ++i) {
+            const std::wstring name = L"\\f" + std::to_wstring(i) + L".dat";
+            writeFile(box.updateDir + name, "new " + std::to_string(i) + std::string(2000, 'n'));
+            if (i % 2 == 0)
+                writeFile(box.root + name, "old");
+        }
+        StartOptions options;
+        options.args = L"\"" + box.root + L"\"";
+        options.suspended = true;
+        Started started = startThroughStandin(box, options);
+        exitCodeOf(started.standin.get());
+        ResumeThread(started.thread.get());
+        Sleep(std::uniform_int_distribution<DWORD>(0, 1500)(random));
+        TerminateProcess(started.updater.get(), 7);
+        WaitForSingleObject(started.updater.get(), 10000);
+
+        int applied = 0;
+        for (int i = 0; i < files; ++i) {
+            const std::wstring name = L"\\f" + std::to_wstring(i) + L".dat";
+            const std::string content = "new " + std::to_string(i) + std::string(2000, 'n');
+            const bool atDest = readFile(box.root + name) == content;
+            const bool waiting = readFile(box.updateDir + name) == content;
+            EXPECT_TRUE(atDest != waiting)
+                << "file " << i << " at dest: " << atDest << ", in the update folder: " << waiting;
+            applied += atDest;
+        }
+        const std::string log = readFile(box.log);
+        if (log == "<missing>") {
+            EXPECT_EQ(applied, 0) << "files moved without a log";
+        } else {
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "a line cut short";
+            EXPECT_EQ(log.rfind("targetDir = ", 0), 0u);
+        }
+        interrupted += applied > 0 && applied < files;
+        removeTree(box.base);
+    }
+    // Some kills must have come in the middle of the work, or nothing was shown.
+    EXPECT_GE(interrupted, 3);
+}
