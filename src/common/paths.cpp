@@ -242,6 +242,8 @@ std::wstring finalPathOf(HANDLE file, const std::wstring& path)
 
 std::wstring weaklyCanonical(const std::wstring& path)
 {
+    if (path.empty())
+        return path;
     // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
     // tail only has to be carried over.
     const std::wstring full = fullPath(path);
