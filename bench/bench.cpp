@@ -1,0 +1,287 @@
+// Measures how fast Updater.exe applies an update against a bare walk-and-move
+// program on the same tree, and how much processor time a waiting updater spends.
+// Runs under Wine (or on Windows); every timing is taken on a fresh, identical tree.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring exeDir()
+{
+    wchar_t path[MAX_PATH];
+    std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+void makeDirs(const std::wstring& path)
+{
+    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos;
+         pos = path.find(L'\\', pos + 1))
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void removeTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void writeFile(const std::wstring& path, const std::string& content)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+struct Tree {
+    std::wstring root;
+    std::wstring update;
+};
+
+// `files` files of `size` bytes in `folders` folders; every second one replaces a
+// file that the root already has.
+Tree makeTree(const std::wstring& base, int files, int folders, size_t size)
+{
+    removeTree(base);
+    Tree tree{base + L"\\root", base + L"\\root\\resources\\update"};
+    const std::string content(size, 'u');
+    for (int folder = 0; folder < folders; ++folder) {
+        const std::wstring name = L"\\folder" + std::to_wstring(folder);
+        makeDirs(tree.update + name);
+        makeDirs(tree.root + name);
+    }
+    for (int i = 0; i < files; ++i) {
+        const std::wstring name =
+            L"\\folder" + std::to_wstring(i % folders) + L"\\file" + std::to_wstring(i) + L".dat";
+        writeFile(tree.update + name, content);
+        if (i % 2 == 0)
+            writeFile(tree.root + name, "old");
+    }
+    CopyFileW((exeDir() + L"\\Updater.exe").c_str(), (tree.update + L"\\Updater.exe").c_str(),
+              FALSE);
+    return tree;
+}
+
+struct Child {
+    HANDLE process;
+    HANDLE thread;
+};
+
+// Starts a program through a go-between that ends before the program runs, as the
+// launcher's stand-in does: the updater then finds no parent to wait for.
+Child startDetachedFromUs(const std::wstring& program, const std::wstring& workDir,
+                          const std::wstring& args, DWORD parentLivesMs)
+{
+    std::wstring commandLine = L"\"" + exeDir() + L"\\bench.exe\" --spawn " +
+                               std::to_wstring(GetCurrentProcessId()) + L" " +
+                               std::to_wstring(parentLivesMs) + L" \"" + program + L"\" \"" +
+                               workDir + L"\" " + args;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    CreatePipe(&readEnd, &writeEnd, &inherit, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    PROCESS_INFORMATION info = {};
+    CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                   &startup, &info);
+    CloseHandle(writeEnd);
+    char line[64] = {};
+    DWORD read = 0;
+    ReadFile(readEnd, line, sizeof line - 1, &read, nullptr);
+    CloseHandle(readEnd);
+    unsigned long long process = 0, thread = 0;
+    std::sscanf(line, "%llu %llu", &process, &thread);
+    if (parentLivesMs == 0)
+        WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return {reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(process)),
+            reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(thread))};
+}
+
+int spawn(int argc, wchar_t** argv)
+{
+    // --spawn <bench pid> <lives ms> <program> <work dir> [args...]
+    if (argc < 6)
+        return 2;
+    std::wstring commandLine = L"\"" + std::wstring(argv[4]) + L"\"";
+    for (int i = 6; i < argc; ++i)
+        commandLine += L" \"" + std::wstring(argv[i]) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(argv[4], &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, argv[5], &startup, &info))
+        return 3;
+    HANDLE bench = OpenProcess(PROCESS_DUP_HANDLE, FALSE, std::wcstoul(argv[2], nullptr, 10));
+    HANDLE process = nullptr, thread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), info.hProcess, bench, &process, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), info.hThread, bench, &thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    std::printf("%llu %llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(process)),
+                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(thread)));
+    std::fflush(stdout);
+    const DWORD lives = std::wcstoul(argv[3], nullptr, 10);
+    if (lives > 0) {
+        ResumeThread(info.hThread);
+        Sleep(lives);
+    }
+    return 0;
+}
+
+// Seconds from the resume of the program to its end.
+double timedRun(const std::wstring& program, const Tree& tree)
+{
+    Child child = startDetachedFromUs(program, tree.update, tree.root, 0);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    ResumeThread(child.thread);
+    WaitForSingleObject(child.process, INFINITE);
+    QueryPerformanceCounter(&end);
+    CloseHandle(child.process);
+    CloseHandle(child.thread);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+bool allApplied(const Tree& tree, int files, int folders, size_t size)
+{
+    for (int i = 0; i < files; ++i) {
+        const std::wstring name =
+            L"\\folder" + std::to_wstring(i % folders) + L"\\file" + std::to_wstring(i) + L".dat";
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW((tree.root + name).c_str(), GetFileExInfoStandard, &data) ||
+            data.nFileSizeLow != size)
+            return false;
+    }
+    return true;
+}
+
+void compare(const std::wstring& base, int files, int folders, size_t size)
+{
+    double updater = 1e9, bare = 1e9;
+    bool complete = true;
+    for (int round = 0; round < 3; ++round) {
+        Tree tree = makeTree(base + L"\\u", files, folders, size);
+        updater = std::min(updater, timedRun(tree.update + L"\\Updater.exe", tree));
+        complete = complete && allApplied(tree, files, folders, size);
+        tree = makeTree(base + L"\\b", files, folders, size);
+        bare = std::min(bare, timedRun(exeDir() + L"\\bare_mover.exe", tree));
+        complete = complete && allApplied(tree, files, folders, size);
+    }
+    removeTree(base + L"\\u");
+    removeTree(base + L"\\b");
+    std::printf("| %5d files of %7zu bytes | %10.0f | %10.0f | %5.2f |%s\n", files, size,
+                files / updater, files / bare, updater / bare,
+                complete ? "" : " INCOMPLETE");
+}
+
+// Processor time of a Wine process in milliseconds, from Linux's /proc through Z:.
+long long processorMillis(const std::wstring& commandLinePart)
+{
+    const std::string part(commandLinePart.begin(), commandLinePart.end());
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &data);
+    long long result = -1;
+    if (find == INVALID_HANDLE_VALUE)
+        return result;
+    do {
+        const std::wstring pid = data.cFileName;
+        if (pid.find_first_not_of(L"0123456789") != std::wstring::npos)
+            continue;
+        char buffer[4096] = {};
+        DWORD read = 0;
+        HANDLE file = CreateFileW((L"Z:\\proc\\" + pid + L"\\cmdline").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        ReadFile(file, buffer, sizeof buffer - 1, &read, nullptr);
+        CloseHandle(file);
+        std::replace(buffer, buffer + read, '\0', ' ');
+        if (std::string(buffer, read).find(part) == std::string::npos)
+            continue;
+        file = CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ,
+                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        read = 0;
+        ReadFile(file, buffer, sizeof buffer - 1, &read, nullptr);
+        CloseHandle(file);
+        const std::string stat(buffer, read);
+        const char* fields = stat.c_str() + stat.rfind(')') + 2;
+        long long user = 0, system = 0;
+        for (int field = 3; field <= 15 && *fields; ++field) {
+            if (field == 14)
+                user = std::atoll(fields);
+            if (field == 15)
+                system = std::atoll(fields);
+            while (*fields && *fields != ' ')
+                ++fields;
+            while (*fields == ' ')
+                ++fields;
+        }
+        result = (user + system) * 10;
+        break;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return result;
+}
+
+void waitingProcessorTime(const std::wstring& base)
+{
+    Tree tree = makeTree(base + L"\\w", 0, 1, 0);
+    const std::wstring updater = tree.update + L"\\Updater.exe";
+    Child child = startDetachedFromUs(updater, tree.update, tree.root, 3500);
+    Sleep(250);
+    const long long before = processorMillis(updater);
+    Sleep(3000);
+    const long long after = processorMillis(updater);
+    WaitForSingleObject(child.process, INFINITE);
+    CloseHandle(child.process);
+    CloseHandle(child.thread);
+    removeTree(base + L"\\w");
+    if (before < 0 || after < 0)
+        std::printf("processor time of a waiting instance: not measurable here\n");
+    else
+        std::printf("processor time of an instance waiting 3 s for its parent: %lld ms\n",
+                    after - before);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc > 1 && std::wstring(argv[1]) == L"--spawn")
+        return spawn(argc, argv);
+    const std::wstring base = argc > 1 ? argv[1] : exeDir() + L"\\bench-trees";
+    std::printf("| tree | Updater.exe files/s | bare moves files/s | ratio |\n");
+    std::printf("|---|---|---|---|\n");
+    compare(base, 4000, 40, 4096);
+    compare(base, 200, 10, 1 << 20);
+    waitingProcessorTime(base);
+    return 0;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmark under Wine: Updater.exe against a bare walk-and-move
+# program on identical trees (best of three rounds), and the processor time of an
+# updater waiting for its parent.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh >/dev/null
+preset=mingw-i686 loader=/usr/lib/wine/wine
+if ! "$loader" --version >/dev/null 2>&1; then
+  echo "note: this host cannot run 32-bit programs; measuring the x86_64 build"
+  preset=mingw-x86_64 loader=/usr/lib/wine/wine64
+fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target bench >/dev/null
+prefix=$PWD/build/$preset/wineprefix
+./scripts/wine-prefix.sh "$prefix" "$loader"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(uname -sr), $("$loader" --version)"
+./scripts/wine-run.sh "$prefix" "$loader" "build/$preset/bin/bench.exe" "$@"
