@@ -1,6 +1,7 @@
 #include "update/replace.h"
 
 #include "common/fs_error.h"
+#include "common/paths.h"
 #include "common/run_state.h"
 #include "common/unique_any.h"
 #include "log/run_log.h"
@@ -17,40 +18,37 @@ namespace {
 constexpr int lastTry = 3;
 constexpr std::chrono::milliseconds pauseBetweenTries{500};
 
+enum class Found { Nothing, Writable, Refused };
+
 struct Probe {
-    bool writable = false;
-    bool exists = false;
-    BY_HANDLE_FILE_INFORMATION identity = {};
+    Found found = Found::Nothing;
+    std::wstring finalPath; // where dest leads, when it opened
 };
 
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
+// The open handle also tells where dest really leads.
 Probe probe(const std::wstring& dest)
 {
-    Probe result;
     UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD code = GetLastError();
-        result.writable = code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION;
-        return result;
+        const bool refused = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
+        return {refused ? Found::Refused : Found::Nothing, {}};
     }
-    result.writable = true;
-    result.exists = GetFileInformationByHandle(file.get(), &result.identity) != FALSE;
-    return result;
+    return {Found::Writable, finalPathOf(file.get(), dest)};
 }
 
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& destIdentity, const std::wstring& source)
+bool samePath(const std::wstring& a, const std::wstring& b)
 {
-    UniqueFileHandle file(CreateFileW(source.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file || !GetFileInformationByHandle(file.get(), &info))
-        return false;
-    return info.dwVolumeSerialNumber == destIdentity.dwVolumeSerialNumber &&
-           info.nFileIndexHigh == destIdentity.nFileIndexHigh &&
-           info.nFileIndexLow == destIdentity.nFileIndexLow;
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool isBelow(const std::wstring& finalPath, const std::wstring& root)
+{
+    return staysBelow(lexicallyRelative(finalPath, root));
 }
 
 void pause()
@@ -104,10 +102,20 @@ void moveFile(const std::wstring& source, const std::wstring& dest)
 
 } // namespace
 
-void replaceFile(const std::wstring& source, const std::wstring& dest)
+void replaceFile(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
 {
     Probe found = probe(dest);
-    for (int tries = 0; !found.writable; ++tries) {
+    // A folder below the root, or dest itself, can be a link to elsewhere: as
+    // administrator we write nowhere but below the root.
+    const std::wstring leadsTo = found.found == Found::Writable  ? found.finalPath
+                                 : found.found == Found::Refused ? weaklyCanonical(dest)
+                                                                 : appendPath(resolved.destFolder,
+                                                                              fileName(dest));
+    if (!isBelow(leadsTo, resolved.root)) {
+        logLine("Outside of target, ignore it");
+        return;
+    }
+    for (int tries = 0; found.found == Found::Refused; ++tries) {
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
             failReplacement(dest);
@@ -116,7 +124,7 @@ void replaceFile(const std::wstring& source, const std::wstring& dest)
     }
     // Removing dest would destroy the update file itself (a root folder that is the
     // update folder, or a link between the two).
-    if (found.exists && sameFile(found.identity, source)) {
+    if (found.found == Found::Writable && samePath(found.finalPath, resolved.source)) {
         logLine("Same file, ignore it");
         return;
     }

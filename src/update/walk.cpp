@@ -17,6 +17,10 @@ namespace {
 struct Walk {
     std::wstring canonicalUpdateDir;
     std::wstring canonicalTargetDir;
+    // The last folder that was to hold a dest, and its final path: the files of one
+    // folder of the update all go to one folder.
+    std::wstring destFolder;
+    std::wstring canonicalDestFolder;
     // Canonical forms of the folders being walked, outermost first: a link back to
     // one of them would make the walk endless.
     std::vector<std::wstring> ancestors;
@@ -55,7 +59,7 @@ std::wstring canonicalOf(const std::wstring& path, const std::wstring& canonical
     return appendPath(canonicalDir, entry.cFileName);
 }
 
-void applyFile(const std::wstring& path, const std::wstring& canonicalPath, const Walk& walk)
+void applyFile(const std::wstring& path, const std::wstring& canonicalPath, Walk& walk)
 {
     const std::wstring relativePath = lexicallyRelative(canonicalPath, walk.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
@@ -67,12 +71,12 @@ void applyFile(const std::wstring& path, const std::wstring& canonicalPath, cons
     }
     const std::wstring dest = joinPath(targetDir, relativePath);
     logPath("dest=", dest);
-    // A folder below the root can itself be a link to elsewhere.
-    if (!staysBelow(lexicallyRelative(weaklyCanonical(dest), walk.canonicalTargetDir))) {
-        logLine("Outside of target, ignore it");
-        return;
+    const std::wstring destFolder = dest.substr(0, dest.size() - fileName(dest).size());
+    if (destFolder != walk.destFolder || walk.canonicalDestFolder.empty()) {
+        walk.destFolder = destFolder;
+        walk.canonicalDestFolder = weaklyCanonical(destFolder);
     }
-    replaceFile(path, dest);
+    replaceFile(path, dest, {canonicalPath, walk.canonicalTargetDir, walk.canonicalDestFolder});
 }
 
 void walkFolder(const std::wstring& dir, const std::wstring& canonicalDir, Walk& walk)
