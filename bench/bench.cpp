@@ -107,8 +107,8 @@ Child startDetachedFromUs(const std::wstring& program, const std::wstring& workD
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     PROCESS_INFORMATION info = {};
-    CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                   &startup, &info);
+    CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                   &info);
     CloseHandle(writeEnd);
     char line[64] = {};
     DWORD read = 0;
@@ -198,8 +198,7 @@ void compare(const std::wstring& base, int files, int folders, size_t size)
     removeTree(base + L"\\u");
     removeTree(base + L"\\b");
     std::printf("| %5d files of %7zu bytes | %10.0f | %10.0f | %5.2f |%s\n", files, size,
-                files / updater, files / bare, updater / bare,
-                complete ? "" : " INCOMPLETE");
+                files / updater, files / bare, updater / bare, complete ? "" : " INCOMPLETE");
 }
 
 // Processor time of a Wine process in milliseconds, from Linux's /proc through Z:.
@@ -226,8 +225,8 @@ long long processorMillis(const std::wstring& commandLinePart)
         std::replace(buffer, buffer + read, '\0', ' ');
         if (std::string(buffer, read).find(part) == std::string::npos)
             continue;
-        file = CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ,
-                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        file = CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
         read = 0;
         ReadFile(file, buffer, sizeof buffer - 1, &read, nullptr);
         CloseHandle(file);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs a demonstration update under Wine the way
-# the launcher runs it: a stand-in launcher starts Updater.exe in resources\update
-# with the root folder as argument and ends; the updater waits for it, applies the
-# update, and starts "Qorvath Launcher.exe" again.
+# Sets up what is missing, builds, and runs two demonstration updates under Wine the
+# way the launcher runs them: a stand-in launcher starts Updater.exe in
+# resources\update with the root folder as argument and ends a second later; the
+# updater waits for it, applies the update, and starts "Qorvath Launcher.exe" again.
+# The second update meets a file that another program holds open.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh >/dev/null
@@ -16,12 +17,32 @@ if ! "$loader" --version >/dev/null 2>&1; then
 fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
-bin=build/$preset/bin
+bin=$PWD/build/$preset/bin
 prefix=$PWD/build/$preset/wineprefix
 ./scripts/wine-prefix.sh "$prefix" "$loader"
+export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+winpath() { echo "Z:${1//\//\\}"; }
 
 demo=$(mktemp -d /tmp/qorvath-demo.XXXXXX)
 root=$demo/root update=$demo/root/resources/update
+
+show() {
+  echo "--- $1"
+  (cd "$demo" && find root -type f ! -name '*.record' | sort | while read -r f; do
+    printf '  %-42s %s\n' "$f" "$(case "$f" in *.exe) echo '(program)' ;; *) head -c 40 "$f" ;; esac)"
+  done)
+}
+
+# Runs the launcher stand-in, which starts the updater and ends after a second.
+launch() {
+  export QLU_UPDATER="$(winpath "$update/Updater.exe")" QLU_WORKDIR="$(winpath "$update")"
+  export QLU_ARGS="\"$(winpath "$root")\"" QLU_END="delay:1000" QLU_TEST_PID=0
+  echo "--- the launcher starts: Updater.exe $QLU_ARGS"
+  echo "    in $QLU_WORKDIR, and ends a second later"
+  "$loader" "$bin/launcher_standin.exe" >/dev/null
+}
+
+echo "=== 1. A complete update"
 mkdir -p "$update/bin" "$root/bin"
 echo "launcher 1.0" >"$root/readme.txt"
 echo "old x.dll" >"$root/bin/x.dll"
@@ -30,28 +51,27 @@ echo "launcher 1.1" >"$update/readme.txt"
 echo "new x.dll" >"$update/bin/x.dll"
 echo "new y.dll" >"$update/bin/y.dll"
 cp "$bin/Updater.exe" "$update/Updater.exe"
-
-show() {
-  echo "--- $1"
-  (cd "$demo" && find root -type f ! -name '*.record' | sort | while read -r f; do
-    printf '%-45s %s\n' "$f" "$(case "$f" in *.exe) echo '(program)' ;; *) head -c 40 "$f" ;; esac)"
-  done)
-}
 show "before the update"
-
-winpath() { echo "Z:${1//\//\\}"; }
-export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export QLU_UPDATER="$(winpath "$update/Updater.exe")" QLU_WORKDIR="$(winpath "$update")"
-export QLU_ARGS="\"$(winpath "$root")\"" QLU_END="delay:1000" QLU_TEST_PID=0
-echo "--- the launcher starts: Updater.exe $QLU_ARGS (working directory $QLU_WORKDIR)"; echo
-"$loader" "$bin/launcher_standin.exe" | true
+launch
 "$(dirname "$loader")/wineserver" -w
-
 show "after the update"
 echo "--- resources/update/Updater.log"
-cat "$update/Updater.log"
-if [ -f "$root/Qorvath Launcher.exe.record" ]; then
-  echo "--- Qorvath Launcher.exe was started again:"
-  cat "$root/Qorvath Launcher.exe.record"
-fi
-echo "(the demonstration tree stays in $demo)"
+sed 's/^/  /' "$update/Updater.log"
+echo "--- Qorvath Launcher.exe was started again:"
+sed 's/^/  /' "$root/Qorvath Launcher.exe.record"
+
+echo
+echo "=== 2. An update that meets a file held open by another program"
+echo "new x.dll, again" >"$update/bin/x.dll"
+"$loader" "$bin/file_holder.exe" "$(winpath "$root/bin/x.dll")" 8000 &
+sleep 1
+launch
+for _ in $(seq 100); do grep -q "Tries: 3" "$update/Updater.log" 2>/dev/null && break; sleep 0.1; done
+echo "--- the updater tried four times and now shows its failure message; the demo closes it"
+sleep 0.5
+pkill -f 'Updater.exe' || true
+"$(dirname "$loader")/wineserver" -w
+show "after the failed update"
+echo "--- resources/update/Updater.log"
+sed 's/^/  /' "$update/Updater.log"
+echo "(the demonstration trees stay in $demo)"

@@ -107,10 +107,10 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
     Probe found = probe(dest);
     // A folder below the root, or dest itself, can be a link to elsewhere: as
     // administrator we write nowhere but below the root.
-    const std::wstring leadsTo = found.found == Found::Writable  ? found.finalPath
-                                 : found.found == Found::Refused ? weaklyCanonical(dest)
-                                                                 : appendPath(resolved.destFolder,
-                                                                              fileName(dest));
+    const std::wstring leadsTo = found.found == Found::Writable ? found.finalPath
+                                 : found.found == Found::Refused
+                                     ? weaklyCanonical(dest)
+                                     : appendPath(resolved.destFolder, fileName(dest));
     if (!isBelow(leadsTo, resolved.root)) {
         logLine("Outside of target, ignore it");
         return;
