@@ -10,6 +10,8 @@
 //   QLU_END       "now", "delay:<ms>" or "event:<name>"
 //   QLU_RESTRICTED  "1": start the updater with Administrators for deny-only
 //   QLU_SUSPENDED   "1": leave the updater suspended; the test resumes it
+//   QLU_HIDE_IMAGE  "1": move the updater's file away before it runs, so that every
+//                   request for an elevated twin fails (as when the user declines)
 #include <windows.h>
 
 #include <cstdio>
@@ -102,6 +104,8 @@ int main()
         static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(thread)), info.dwProcessId);
     std::fflush(stdout);
 
+    if (env(L"QLU_HIDE_IMAGE") == L"1")
+        MoveFileExW(updater.c_str(), (updater + L".hidden").c_str(), MOVEFILE_REPLACE_EXISTING);
     if (env(L"QLU_SUSPENDED") != L"1")
         ResumeThread(info.hThread);
     CloseHandle(info.hThread);
