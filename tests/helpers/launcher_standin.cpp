@@ -75,14 +75,26 @@ int main()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    BOOL started;
-    if (env(L"QLU_RESTRICTED") == L"1") {
-        started = CreateProcessAsUserW(restrictedToken(), updater.c_str(), &commandLine[0], nullptr,
-                                       nullptr, FALSE, CREATE_SUSPENDED, nullptr, workDir.c_str(),
-                                       &startup, &info);
-    } else {
-        started = CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                 CREATE_SUSPENDED, nullptr, workDir.c_str(), &startup, &info);
+    const HANDLE token = env(L"QLU_RESTRICTED") == L"1" ? restrictedToken() : nullptr;
+    BOOL started = FALSE;
+    // Wine now and then fails a process creation under load with an internal error;
+    // that is no fault of the program being started.
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) {
+            std::fprintf(stderr, "launcher_standin: CreateProcess failed (%lu), trying again\n",
+                         GetLastError());
+            Sleep(200);
+        }
+        if (token) {
+            started = CreateProcessAsUserW(token, updater.c_str(), &commandLine[0], nullptr,
+                                           nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                           workDir.c_str(), &startup, &info);
+        } else {
+            started = CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                     CREATE_SUSPENDED, nullptr, workDir.c_str(), &startup, &info);
+        }
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
     }
     if (!started)
         fail("CreateProcess");

@@ -83,6 +83,7 @@ TEST(CommandLineFuzz, LogShowsExactlyWhatTheSplitYields)
             expected += "File to remove: " + narrow(args[i]) + "\r\n";
         expected += "updateDir = ";
         EXPECT_EQ(run.log.substr(0, expected.size()), expected);
+        ASSERT_GE(run.log.size(), 2u);
         EXPECT_EQ(run.log.substr(run.log.size() - 2), "\r\n");
     }
 }
