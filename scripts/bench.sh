@@ -5,11 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh >/dev/null
-preset=mingw-i686 loader=/usr/lib/wine/wine
-if ! "$loader" --version >/dev/null 2>&1; then
-  echo "note: this host cannot run 32-bit programs; measuring the x86_64 build"
-  preset=mingw-x86_64 loader=/usr/lib/wine/wine64
-fi
+. ./scripts/runnable-preset.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target bench >/dev/null
 prefix=$PWD/build/$preset/wineprefix

@@ -8,13 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh >/dev/null
 
-# The shipped build is the 32-bit one; a host whose kernel runs 64-bit user code only
-# cannot start 32-bit Wine, and there the demonstration uses the 64-bit build.
-preset=mingw-i686 loader=/usr/lib/wine/wine
-if ! "$loader" --version >/dev/null 2>&1; then
-  echo "note: this host cannot run 32-bit programs; demonstrating the x86_64 build"
-  preset=mingw-x86_64 loader=/usr/lib/wine/wine64
-fi
+. ./scripts/runnable-preset.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 bin=$PWD/build/$preset/bin

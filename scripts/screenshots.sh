@@ -10,10 +10,7 @@ for p in xvfb x11-utils imagemagick; do
 done
 [ ${#need[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
 
-preset=mingw-i686 loader=/usr/lib/wine/wine
-if ! "$loader" --version >/dev/null 2>&1; then
-  preset=mingw-x86_64 loader=/usr/lib/wine/wine64
-fi
+. ./scripts/runnable-preset.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 bin=$PWD/build/$preset/bin

@@ -14,22 +14,10 @@ const char launcherExeName[] = "Qorvath Launcher.exe";
 
 namespace {
 
-// The id of the entry's parent for the entry with id `child`, or 0 when absent.
-DWORD parentIdOf(HANDLE snapshot, DWORD child)
+// The snapshot's entry for a process id, walked from the start; false when absent.
+bool findEntry(HANDLE snapshot, DWORD id, PROCESSENTRY32& entry)
 {
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ProcessID == child)
-            return entry.th32ParentProcessID;
-    }
-    return 0;
-}
-
-bool isListed(HANDLE snapshot, DWORD id)
-{
-    PROCESSENTRY32 entry = {};
+    entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more;
          more = Process32Next(snapshot, &entry)) {
@@ -66,8 +54,11 @@ UniqueHandle findParentProcess()
         CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, self));
     if (!snapshot)
         return {};
-    const DWORD parentId = parentIdOf(snapshot.get(), self);
-    if (parentId == 0 || !isListed(snapshot.get(), parentId))
+    PROCESSENTRY32 entry;
+    if (!findEntry(snapshot.get(), self, entry))
+        return {};
+    const DWORD parentId = entry.th32ParentProcessID;
+    if (!findEntry(snapshot.get(), parentId, entry))
         return {};
     snapshot.reset();
 

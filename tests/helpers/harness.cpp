@@ -236,18 +236,24 @@ DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
     return code;
 }
 
-RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args)
+Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args)
 {
-    // The stand-in has ended before the updater runs: a run without a parent, whose
-    // log holds no lines of the wait.
     StartOptions options;
     options.args = args;
     options.suspended = true;
     Started started = startThroughStandin(sandbox, options);
+    if (started.updater) {
+        exitCodeOf(started.standin.get());
+        ResumeThread(started.thread.get());
+    }
+    return started;
+}
+
+RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args)
+{
+    Started started = startWithoutParent(sandbox, args);
     if (!started.updater)
         return {999, {}};
-    exitCodeOf(started.standin.get());
-    ResumeThread(started.thread.get());
     const DWORD code = exitCodeOf(started.updater.get());
     return {code, readFile(sandbox.log)};
 }

@@ -50,6 +50,10 @@ struct Started {
 
 Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options);
 
+// Starts the updater through a stand-in that has ended before the updater runs: a run
+// without a parent, whose log holds no lines of the wait.
+Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
+
 // Waits for a process and gives its exit code; a process still running after the
 // time-out is a failure of the test and is ended.
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs = 60000);

@@ -22,16 +22,7 @@ class Replacement : public ::testing::Test {
 protected:
     void SetUp() override { box_ = makeSandbox(); }
 
-    Started start()
-    {
-        StartOptions options;
-        options.args = L"\"" + box_.root + L"\"";
-        options.suspended = true;
-        Started started = startThroughStandin(box_, options);
-        exitCodeOf(started.standin.get());
-        ResumeThread(started.thread.get());
-        return started;
-    }
+    Started start() { return startWithoutParent(box_, L"\"" + box_.root + L"\""); }
 
     // Waits for the failure message, checks its caption and text, and answers it.
     void expectFailureMessageNaming(DWORD pid, const std::wstring& dest)

@@ -159,12 +159,7 @@ TEST_F(UntrustedTree, KilledAtAnyMomentLosesNoFile)
             if (i % 2 == 0)
                 writeFile(box.root + name, "old");
         }
-        StartOptions options;
-        options.args = L"\"" + box.root + L"\"";
-        options.suspended = true;
-        Started started = startThroughStandin(box, options);
-        exitCodeOf(started.standin.get());
-        ResumeThread(started.thread.get());
+        Started started = startWithoutParent(box, L"\"" + box.root + L"\"");
         Sleep(std::uniform_int_distribution<DWORD>(0, 1500)(random));
         TerminateProcess(started.updater.get(), 7);
         WaitForSingleObject(started.updater.get(), 10000);
