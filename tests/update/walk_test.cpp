@@ -1,4 +1,6 @@
 #include "helpers/harness.h"
+#include "common/fs_error.h"
+#include "common/run_state.h"
 #include "update/walk.h"
 
 #include <gtest/gtest.h>
@@ -207,4 +209,25 @@ TEST(UpdateWalkSeam, LinkWithMissingTargetCountsAsFileTestedDirectlySinceWineHid
     EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_NORMAL));
     // A link is followed to what it points at.
     EXPECT_TRUE(leadsToFolder(binDir(), FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// The walk's own failures leave it as file-system errors carrying the Windows code;
+// the entry routine logs them and ends with exit code 1.
+TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
+{
+    const std::wstring missing = binDir() + L"\\sandbox\\no such update folder";
+    updateDir = missing;
+    targetDir = binDir();
+    try {
+        applyUpdateTree(missing);
+        ADD_FAILURE() << "no error";
+    } catch (const FileSystemError& error) {
+        EXPECT_EQ(error.operation(), "directory_iterator::directory_iterator");
+        EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+        EXPECT_EQ(error.path1(), missing);
+        EXPECT_EQ(std::string(error.what()).rfind("directory_iterator::directory_iterator: ", 0),
+                  0u);
+    }
+    updateDir.clear();
+    targetDir.clear();
 }
