@@ -1,6 +1,8 @@
 // Measures how fast Updater.exe applies an update against a bare walk-and-move
 // program on the same tree, and how much processor time a waiting updater spends.
 // Runs under Wine (or on Windows); every timing is taken on a fresh, identical tree.
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -29,8 +31,8 @@ void makeDirs(const std::wstring& path)
 void removeTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (find) {
         do {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..")
@@ -40,19 +42,17 @@ void removeTree(const std::wstring& path)
                 removeTree(child);
             else
                 DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &data));
     }
     RemoveDirectoryW(path.c_str());
 }
 
 void writeFile(const std::wstring& path, const std::string& content)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
 struct Tree {
@@ -85,8 +85,8 @@ Tree makeTree(const std::wstring& base, int files, int folders, size_t size)
 }
 
 struct Child {
-    HANDLE process;
-    HANDLE thread;
+    UniqueHandle process;
+    UniqueHandle thread;
 };
 
 // Starts a program through a go-between that ends before the program runs, as the
@@ -99,29 +99,28 @@ Child startDetachedFromUs(const std::wstring& program, const std::wstring& workD
                                std::to_wstring(parentLivesMs) + L" \"" + program + L"\" \"" +
                                workDir + L"\" " + args;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
-    CreatePipe(&readEnd, &writeEnd, &inherit, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle readEnd, writeEnd;
+    CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
+    startup.hStdOutput = writeEnd.get();
     PROCESS_INFORMATION info = {};
     CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                    &info);
-    CloseHandle(writeEnd);
+    const UniqueHandle spawner(info.hProcess);
+    const UniqueHandle spawnerThread(info.hThread);
+    writeEnd.reset();
     char line[64] = {};
     DWORD read = 0;
-    ReadFile(readEnd, line, sizeof line - 1, &read, nullptr);
-    CloseHandle(readEnd);
+    ReadFile(readEnd.get(), line, sizeof line - 1, &read, nullptr);
     unsigned long long process = 0, thread = 0;
     std::sscanf(line, "%llu %llu", &process, &thread);
     if (parentLivesMs == 0)
-        WaitForSingleObject(info.hProcess, INFINITE);
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
-    return {reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(process)),
-            reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(thread))};
+        WaitForSingleObject(spawner.get(), INFINITE);
+    return {UniqueHandle(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(process))),
+            UniqueHandle(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(thread)))};
 }
 
 int spawn(int argc, wchar_t** argv)
@@ -138,11 +137,14 @@ int spawn(int argc, wchar_t** argv)
     if (!CreateProcessW(argv[4], &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, argv[5], &startup, &info))
         return 3;
-    HANDLE bench = OpenProcess(PROCESS_DUP_HANDLE, FALSE, std::wcstoul(argv[2], nullptr, 10));
+    const UniqueHandle child(info.hProcess);
+    const UniqueHandle childThread(info.hThread);
+    const UniqueHandle bench(
+        OpenProcess(PROCESS_DUP_HANDLE, FALSE, std::wcstoul(argv[2], nullptr, 10)));
     HANDLE process = nullptr, thread = nullptr;
-    DuplicateHandle(GetCurrentProcess(), info.hProcess, bench, &process, 0, FALSE,
+    DuplicateHandle(GetCurrentProcess(), info.hProcess, bench.get(), &process, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
-    DuplicateHandle(GetCurrentProcess(), info.hThread, bench, &thread, 0, FALSE,
+    DuplicateHandle(GetCurrentProcess(), info.hThread, bench.get(), &thread, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     std::printf("%llu %llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(process)),
                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(thread)));
@@ -162,11 +164,9 @@ double timedRun(const std::wstring& program, const Tree& tree)
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    ResumeThread(child.thread);
-    WaitForSingleObject(child.process, INFINITE);
+    ResumeThread(child.thread.get());
+    WaitForSingleObject(child.process.get(), INFINITE);
     QueryPerformanceCounter(&end);
-    CloseHandle(child.process);
-    CloseHandle(child.thread);
     return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
@@ -206,9 +206,9 @@ long long processorMillis(const std::wstring& commandLinePart)
 {
     const std::string part(commandLinePart.begin(), commandLinePart.end());
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &data);
+    UniqueFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &data));
     long long result = -1;
-    if (find == INVALID_HANDLE_VALUE)
+    if (!find)
         return result;
     do {
         const std::wstring pid = data.cFileName;
@@ -216,20 +216,19 @@ long long processorMillis(const std::wstring& commandLinePart)
             continue;
         char buffer[4096] = {};
         DWORD read = 0;
-        HANDLE file = CreateFileW((L"Z:\\proc\\" + pid + L"\\cmdline").c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        UniqueFileHandle file(CreateFileW((L"Z:\\proc\\" + pid + L"\\cmdline").c_str(),
+                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                          nullptr));
+        if (!file)
             continue;
-        ReadFile(file, buffer, sizeof buffer - 1, &read, nullptr);
-        CloseHandle(file);
+        ReadFile(file.get(), buffer, sizeof buffer - 1, &read, nullptr);
         std::replace(buffer, buffer + read, '\0', ' ');
         if (std::string(buffer, read).find(part) == std::string::npos)
             continue;
-        file = CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+        file.reset(CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ,
+                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         read = 0;
-        ReadFile(file, buffer, sizeof buffer - 1, &read, nullptr);
-        CloseHandle(file);
+        ReadFile(file.get(), buffer, sizeof buffer - 1, &read, nullptr);
         const std::string stat(buffer, read);
         const char* fields = stat.c_str() + stat.rfind(')') + 2;
         long long user = 0, system = 0;
@@ -245,8 +244,7 @@ long long processorMillis(const std::wstring& commandLinePart)
         }
         result = (user + system) * 10;
         break;
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
     return result;
 }
 
@@ -259,9 +257,7 @@ void waitingProcessorTime(const std::wstring& base)
     const long long before = processorMillis(updater);
     Sleep(3000);
     const long long after = processorMillis(updater);
-    WaitForSingleObject(child.process, INFINITE);
-    CloseHandle(child.process);
-    CloseHandle(child.thread);
+    WaitForSingleObject(child.process.get(), INFINITE);
     removeTree(base + L"\\w");
     if (before < 0 || after < 0)
         std::printf("processor time of a waiting instance: not measurable here\n");

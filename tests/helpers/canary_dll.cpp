@@ -1,5 +1,7 @@
 // A DLL planted under the name of a library that Windows or the compiler provides.
 // Whoever loads it leaves "<its path>.loaded" beside it.
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
@@ -9,10 +11,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         const DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
         if (length > 0 && length < MAX_PATH) {
             lstrcpyW(path + length, L".loaded");
-            HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (marker != INVALID_HANDLE_VALUE)
-                CloseHandle(marker);
+            const UniqueFileHandle marker(CreateFileW(
+                path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         }
     }
     return TRUE;

@@ -1,5 +1,7 @@
 // Holds a file open without sharing for a while, as a running launcher holds its own
 // files: file_holder.exe <path> <milliseconds>.
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -8,11 +10,10 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3)
         return 2;
-    HANDLE file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFileHandle file(CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 1;
     Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
-    CloseHandle(file);
     return 0;
 }

@@ -12,6 +12,8 @@
 //   QLU_SUSPENDED   "1": leave the updater suspended; the test resumes it
 //   QLU_HIDE_IMAGE  "1": move the updater's file away before it runs, so that every
 //                   request for an elevated twin fails (as when the user declines)
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -38,23 +40,23 @@ HANDLE startedUpdater = nullptr;
     std::exit(2);
 }
 
-HANDLE restrictedToken()
+// This process's token with the Administrators group for deny only: what a process of
+// an administrator gets before elevation.
+UniqueHandle restrictedToken()
 {
-    HANDLE own = nullptr;
+    UniqueHandle own;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY,
-                          &own))
+                          own.put()))
         fail("OpenProcessToken");
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
+    UniqueAny<PSID, &FreeSid> admins;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                  0, 0, 0, 0, 0, &admins))
+                                  0, 0, 0, 0, 0, admins.put()))
         fail("AllocateAndInitializeSid");
-    SID_AND_ATTRIBUTES disable = {admins, 0};
-    HANDLE restricted = nullptr;
-    if (!CreateRestrictedToken(own, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted))
+    SID_AND_ATTRIBUTES disable = {admins.get(), 0};
+    UniqueHandle restricted;
+    if (!CreateRestrictedToken(own.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, restricted.put()))
         fail("CreateRestrictedToken");
-    FreeSid(admins);
-    CloseHandle(own);
     return restricted;
 }
 
@@ -75,7 +77,7 @@ int main()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    const HANDLE token = env(L"QLU_RESTRICTED") == L"1" ? restrictedToken() : nullptr;
+    const UniqueHandle token = env(L"QLU_RESTRICTED") == L"1" ? restrictedToken() : UniqueHandle();
     BOOL started = FALSE;
     // Wine now and then fails a process creation under load with an internal error;
     // that is no fault of the program being started.
@@ -86,7 +88,7 @@ int main()
             Sleep(200);
         }
         if (token) {
-            started = CreateProcessAsUserW(token, updater.c_str(), &commandLine[0], nullptr,
+            started = CreateProcessAsUserW(token.get(), updater.c_str(), &commandLine[0], nullptr,
                                            nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                                            workDir.c_str(), &startup, &info);
         } else {
@@ -99,16 +101,18 @@ int main()
     if (!started)
         fail("CreateProcess");
     startedUpdater = info.hProcess;
+    const UniqueHandle updaterProcess(info.hProcess);
+    const UniqueHandle updaterThread(info.hThread);
 
     // Without a test (the demonstration) nobody takes the handles.
-    HANDLE test = testPid ? OpenProcess(PROCESS_DUP_HANDLE, FALSE, testPid) : nullptr;
+    const UniqueHandle test(testPid ? OpenProcess(PROCESS_DUP_HANDLE, FALSE, testPid) : nullptr);
     HANDLE process = nullptr;
     HANDLE thread = nullptr;
     if (testPid && !test)
         fail("OpenProcess");
-    if (test && (!DuplicateHandle(GetCurrentProcess(), info.hProcess, test, &process, 0, FALSE,
-                                  DUPLICATE_SAME_ACCESS) ||
-                 !DuplicateHandle(GetCurrentProcess(), info.hThread, test, &thread, 0, FALSE,
+    if (test && (!DuplicateHandle(GetCurrentProcess(), info.hProcess, test.get(), &process, 0,
+                                  FALSE, DUPLICATE_SAME_ACCESS) ||
+                 !DuplicateHandle(GetCurrentProcess(), info.hThread, test.get(), &thread, 0, FALSE,
                                   DUPLICATE_SAME_ACCESS)))
         fail("DuplicateHandle");
     std::printf(
@@ -120,17 +124,12 @@ int main()
         MoveFileExW(updater.c_str(), (updater + L".hidden").c_str(), MOVEFILE_REPLACE_EXISTING);
     if (env(L"QLU_SUSPENDED") != L"1")
         ResumeThread(info.hThread);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    if (test)
-        CloseHandle(test);
 
     if (end.rfind(L"delay:", 0) == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(end.c_str() + 6, nullptr, 10)));
     } else if (end.rfind(L"event:", 0) == 0) {
-        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, end.c_str() + 6);
-        WaitForSingleObject(event, INFINITE);
-        CloseHandle(event);
+        const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, end.c_str() + 6));
+        WaitForSingleObject(event.get(), INFINITE);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // Stands in for a program that the updater starts ("Qorvath Launcher.exe", or the
 // elevated twin). Appends one record per start to "<own path>.record": the working
 // directory and the full command line, UTF-8, one per line. A test reads it back.
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <string>
@@ -30,12 +32,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const std::string record =
         "cwd=" + utf8(std::wstring(cwd, cwdLength)) + "\ncmdline=" + utf8(GetCommandLineW()) + "\n";
     const std::wstring recordPath = std::wstring(self, selfLength) + L".record";
-    HANDLE file = CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFileHandle file(CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 2;
     DWORD written = 0;
-    WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     return 0;
 }
