@@ -88,8 +88,20 @@ protected:
 
     std::string launcherRecord() { return readFile(launcher_ + L".record"); }
 
+    // Starts the updater through a stand-in that lives until end_ is set.
+    Started startWithLivingParent()
+    {
+        const std::wstring event = uniqueName(L"qlu-end");
+        end_.reset(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+        StartOptions options;
+        options.args = L"\"" + box_.root + L"\"";
+        options.end = L"event:" + event;
+        return startThroughStandin(box_, options);
+    }
+
     Sandbox box_;
     std::wstring launcher_;
+    UniqueHandle end_;
 };
 
 } // namespace
@@ -101,13 +113,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     writeFile(box_.root + L"\\bin\\x.dll", "old");
     makeDirs(box_.updateDir + L"\\bin");
     writeFile(box_.updateDir + L"\\bin\\x.dll", "new");
-    const std::wstring event = uniqueName(L"qlu-end");
-    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-
-    StartOptions options;
-    options.args = L"\"" + box_.root + L"\"";
-    options.end = L"event:" + event;
-    Started started = startThroughStandin(box_, options);
+    Started started = startWithLivingParent();
     ASSERT_TRUE(started.updater);
 
     const std::string waiting =
@@ -123,7 +129,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     EXPECT_EQ(readFile(box_.log), waiting);
     EXPECT_EQ(launcherRecord(), "<missing>");
 
-    SetEvent(end.get());
+    SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
     const std::wstring bin = box_.updateDir + L"\\bin";
     std::string walk = "Step" + logged(box_.updateDir) + "\r\n";
@@ -170,19 +176,14 @@ TEST_F(ProcessControl, MissingLauncherStillEndsTheRunNormally)
 
 TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
 {
-    const std::wstring event = uniqueName(L"qlu-end");
-    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-    StartOptions options;
-    options.args = L"\"" + box_.root + L"\"";
-    options.end = L"event:" + event;
-    Started started = startThroughStandin(box_, options);
+    Started started = startWithLivingParent();
     for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
          ++i)
         Sleep(20);
     const long long before = processorMillis(box_.updater);
     Sleep(3000);
     const long long after = processorMillis(box_.updater);
-    SetEvent(end.get());
+    SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
     ASSERT_GE(before, 0) << "the updater's Linux process was not found";
     // A polling wait spends about a second of these three under Wine.
