@@ -267,3 +267,9 @@ std::wstring weaklyCanonical(const std::wstring& path)
             missing.push_back(name);
     }
 }
+
+bool sameFinalPath(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}

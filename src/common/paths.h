@@ -48,3 +48,7 @@ std::wstring fullPath(const std::wstring& path);
 // The final form of an open file or folder, as weaklyCanonical gives it for an
 // existing path. `path` names it in the error. Throws FileSystemError.
 std::wstring finalPathOf(HANDLE file, const std::wstring& path);
+
+// Whether two final paths name the same place: Windows compares names without regard
+// to letter case.
+bool sameFinalPath(const std::wstring& a, const std::wstring& b);

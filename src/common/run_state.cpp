@@ -1,7 +1,6 @@
 #include "common/run_state.h"
 
-// Destroyed in reverse order at exit: targetDir first, then updateDir; the run log
-// (another translation unit) outlives neither on purpose, it only has to be closed.
+// Defined in this order so that the exit destroys targetDir first, then updateDir.
 std::wstring updateDir;
 std::wstring targetDir;
 

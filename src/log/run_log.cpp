@@ -22,12 +22,6 @@ namespace {
 
 constexpr DWORD sharedLikeDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-bool sameFinalPath(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Where the log must be: its folder resolved through the file system, then its name.
 std::wstring expectedFinalPath(const wchar_t* fileName)
 {

@@ -40,12 +40,6 @@ Probe probe(const std::wstring& dest)
     return {Found::Writable, finalPathOf(file.get(), dest)};
 }
 
-bool samePath(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 bool isBelow(const std::wstring& finalPath, const std::wstring& root)
 {
     return staysBelow(lexicallyRelative(finalPath, root));
@@ -124,7 +118,7 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
     }
     // Removing dest would destroy the update file itself (a root folder that is the
     // update folder, or a link between the two).
-    if (found.found == Found::Writable && samePath(found.finalPath, resolved.source)) {
+    if (found.found == Found::Writable && sameFinalPath(found.finalPath, resolved.source)) {
         logLine("Same file, ignore it");
         return;
     }

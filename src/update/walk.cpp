@@ -26,29 +26,6 @@ struct Walk {
     std::vector<std::wstring> ancestors;
 };
 
-} // namespace
-
-bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
-{
-    if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    UniqueFileHandle target(CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!target) {
-        const DWORD code = GetLastError();
-        if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
-            return false;
-        throw FileSystemError("directory_entry::status", code, path);
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(target.get(), &info))
-        throw FileSystemError("directory_entry::status", GetLastError(), path);
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-namespace {
-
 // An entry that is no link resolves to its resolved folder followed by the name the
 // listing stores; only links need the file system.
 std::wstring canonicalOf(const std::wstring& path, const std::wstring& canonicalDir,
@@ -126,6 +103,25 @@ void walkFolder(const std::wstring& dir, const std::wstring& canonicalDir, Walk&
 }
 
 } // namespace
+
+bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
+{
+    if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    UniqueFileHandle target(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!target) {
+        const DWORD code = GetLastError();
+        if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
+            return false;
+        throw FileSystemError("directory_entry::status", code, path);
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(target.get(), &info))
+        throw FileSystemError("directory_entry::status", GetLastError(), path);
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 void applyUpdateTree(std::wstring dir)
 {
