@@ -175,10 +175,6 @@ bool staysBelow(const std::wstring& relative)
     return true;
 }
 
-namespace {
-
-} // namespace
-
 std::wstring fullPath(const std::wstring& path)
 {
     std::wstring buffer(MAX_PATH, L'\0');
@@ -197,14 +193,62 @@ std::wstring fullPath(const std::wstring& path)
 
 namespace {
 
-std::wstring withoutVerbatimPrefix(const std::wstring& path)
+bool isVerbatim(const std::wstring& path)
+{
+    return path.rfind(L"\\\\?\\", 0) == 0;
+}
+
+} // namespace
+
+std::wstring verbatimPath(const std::wstring& path)
+{
+    if (isVerbatim(path))
+        return path;
+    const std::wstring full = fullPath(path);
+    if (full.rfind(L"\\\\.\\", 0) == 0 || isVerbatim(full))
+        return full; // a device path is taken as written already
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::wstring shownPath(const std::wstring& path)
 {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
         return L"\\" + path.substr(7);
-    if (path.rfind(L"\\\\?\\", 0) == 0)
+    if (isVerbatim(path))
         return path.substr(4);
     return path;
 }
+
+std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstring& requested)
+{
+    const Parsed resolved = parse(finalPath);
+    const Parsed asked = parse(shownPath(requested));
+    if (!sameFinalPath(resolved.rootName, asked.rootName) ||
+        resolved.names.size() != asked.names.size())
+        return finalPath;
+    std::wstring result = resolved.rootName + (resolved.rootDirectory ? L"\\" : L"");
+    bool changed = false;
+    for (size_t i = 0; i < resolved.names.size(); ++i) {
+        const std::wstring& got = resolved.names[i];
+        const std::wstring& name = asked.names[i];
+        if (sameFinalPath(got, name)) {
+            result += got; // the letter case as stored
+        } else if (name.size() > got.size() && sameFinalPath(got, name.substr(0, got.size())) &&
+                   name.find_first_not_of(L". ", got.size()) == std::wstring::npos) {
+            result += name;
+            changed = true;
+        } else {
+            return finalPath; // another place: a link on the way
+        }
+        if (i + 1 < resolved.names.size())
+            result += L'\\';
+    }
+    return changed ? result : finalPath;
+}
+
+namespace {
 
 // The final form of an existing path; an empty result when it does not exist.
 std::wstring finalPath(const std::wstring& path)
@@ -216,9 +260,9 @@ std::wstring finalPath(const std::wstring& path)
         const DWORD code = GetLastError();
         if (isMissingPathError(code))
             return {};
-        throw FileSystemError("weakly_canonical", code, path);
+        throw FileSystemError("weakly_canonical", code, shownPath(path));
     }
-    return finalPathOf(file.get(), path);
+    return withRequestedNames(finalPathOf(file.get(), path), path);
 }
 
 } // namespace
@@ -231,10 +275,10 @@ std::wstring finalPathOf(HANDLE file, const std::wstring& path)
             GetFinalPathNameByHandleW(file, &buffer[0], static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0)
-            throw FileSystemError("weakly_canonical", GetLastError(), path);
+            throw FileSystemError("weakly_canonical", GetLastError(), shownPath(path));
         if (length < buffer.size()) {
             buffer.resize(length);
-            return withoutVerbatimPrefix(buffer);
+            return shownPath(buffer);
         }
         buffer.assign(length, L'\0');
     }
@@ -245,8 +289,9 @@ std::wstring weaklyCanonical(const std::wstring& path)
     if (path.empty())
         return path;
     // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
-    // tail only has to be carried over.
-    const std::wstring full = fullPath(path);
+    // tail only has to be carried over. A verbatim path holds exact names, which it
+    // would rewrite.
+    const std::wstring full = isVerbatim(path) ? path : fullPath(path);
     std::wstring existing = full;
     std::vector<std::wstring> missing;
     for (;;) {

@@ -45,8 +45,27 @@ std::wstring weaklyCanonical(const std::wstring& path);
 // folder. Throws FileSystemError "weakly_canonical".
 std::wstring fullPath(const std::wstring& path);
 
+// The form of a path that Win32 passes to the file system exactly as written:
+// "\\?\C:\..." or "\\?\UNC\server\share\...", made from the full path. Win32
+// rewrites ordinary paths (a trailing dot or blank dropped, "CON" taken for a device,
+// nothing past MAX_PATH), so a name that a listing gave must travel in this form to
+// reach the same file. A path already in this form is returned as it is. Throws
+// FileSystemError "weakly_canonical".
+std::wstring verbatimPath(const std::wstring& path);
+
+// A path as the log and the user see it: without the verbatim prefix.
+std::wstring shownPath(const std::wstring& path);
+
+// Wine drops a trailing dot or blank of each element of a final path (an open
+// "bin.\...\foo." gives "bin\..\foo"). Where the final path and the path that was
+// opened name the same elements but for such endings, the elements asked for are
+// taken (in the letter case the final path gives); any other difference is a link on
+// the way, and the final path is returned unchanged.
+std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstring& requested);
+
 // The final form of an open file or folder, as weaklyCanonical gives it for an
-// existing path. `path` names it in the error. Throws FileSystemError.
+// existing path. `path` names it in the error. Never take a file's name from it (see
+// withRequestedNames). Throws FileSystemError.
 std::wstring finalPathOf(HANDLE file, const std::wstring& path);
 
 // Whether two final paths name the same place: Windows compares names without regard

@@ -171,6 +171,16 @@ unsigned logCodePage()
     return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }
 
+// A line break in a name or an argument would let the value write lines of its own.
+std::wstring withoutControlCharacters(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c < 0x20 || c == 0x7F)
+            c = L'?';
+    }
+    return text;
+}
+
 } // namespace
 
 std::string narrow(const std::wstring& text, unsigned codePage)
@@ -178,7 +188,8 @@ std::string narrow(const std::wstring& text, unsigned codePage)
     if (text.empty())
         return {};
     const bool utf8 = codePage == CP_UTF8;
-    const std::wstring source = utf8 ? replaceUnpairedSurrogates(text) : text;
+    const std::wstring plain = withoutControlCharacters(text);
+    const std::wstring source = utf8 ? replaceUnpairedSurrogates(plain) : plain;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     const char* const replacement = utf8 ? nullptr : "?";
     const int sourceLength = static_cast<int>(source.size());

@@ -1,9 +1,12 @@
+#include "common/fs_error.h"
 #include "common/run_state.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
 #include "run/elevation.h"
+#include "run/failure_message.h"
 #include "run/library_search.h"
 #include "run/process.h"
+#include "update/replace.h"
 #include "update/walk.h"
 
 #include <windows.h>
@@ -15,8 +18,10 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictLibrarySearchToSystem();
-    // Nothing may leave wWinMain: on Windows an escaping exception is a crash dialog,
-    // and the user must not be left without the launcher and without a word.
+    // Every failure ends here, the same way: its line in the log, the failure message
+    // naming the file or folder concerned, exit code 1, and no launcher start (the
+    // update is half applied; the message tells the user what to do). Nothing may
+    // leave wWinMain: an escaping exception is a crash dialog.
     try {
         if (!isRunningAsAdmin()) {
             // Hand over to an elevated twin, and stay until the launcher has ended: the
@@ -55,8 +60,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         logLine("All done, exiting");
         closeRunLog();
         return 0;
+    } catch (const FileLocked& locked) {
+        showFailureMessage(locked.dest); // each try has its line already
+    } catch (const FileSystemError& error) {
+        logMessage("Exception: ", error.what());
+        showFailureMessage(error.path1().empty() ? updateDir : error.path1());
     } catch (const std::exception& error) {
         logMessage("Exception: ", error.what());
-        return 1;
+        showFailureMessage(updateDir);
     }
+    return 1;
 }

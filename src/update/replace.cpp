@@ -2,7 +2,6 @@
 
 #include "common/fs_error.h"
 #include "common/paths.h"
-#include "common/run_state.h"
 #include "common/unique_any.h"
 #include "log/run_log.h"
 
@@ -11,7 +10,6 @@
 #include <aclapi.h>
 
 #include <chrono>
-#include <exception>
 
 namespace {
 
@@ -25,6 +23,11 @@ struct Probe {
     std::wstring finalPath; // where dest leads, when it opened
 };
 
+bool isRefusal(DWORD code)
+{
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
+}
+
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
 // The open handle also tells where dest really leads.
@@ -32,17 +35,44 @@ Probe probe(const std::wstring& dest)
 {
     UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD code = GetLastError();
-        const bool refused = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
-        return {refused ? Found::Refused : Found::Nothing, {}};
-    }
-    return {Found::Writable, finalPathOf(file.get(), dest)};
+    if (!file)
+        return {isRefusal(GetLastError()) ? Found::Refused : Found::Nothing, {}};
+    return {Found::Writable, withRequestedNames(finalPathOf(file.get(), dest), dest)};
 }
 
-bool isBelow(const std::wstring& finalPath, const std::wstring& root)
+// The update file can be moved away when it opens for deletion beside everybody else:
+// a program that holds it without delete sharing (a virus scanner reading what the
+// launcher just downloaded) would make the move fail after the old file had gone.
+bool canMove(const std::wstring& source)
 {
-    return staysBelow(lexicallyRelative(finalPath, root));
+    const UniqueFileHandle file(
+        CreateFileW(source.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file || !isRefusal(GetLastError());
+}
+
+// Where dest leads, through links of the root's folders or of dest itself; empty when
+// that cannot be told yet (a refused dest that cannot be resolved either).
+std::wstring whereLeads(const Probe& found, const std::wstring& dest, const Resolved& resolved)
+{
+    switch (found.found) {
+    case Found::Writable:
+        return found.finalPath;
+    case Found::Nothing:
+        return appendPath(resolved.destFolder, fileName(dest));
+    case Found::Refused:
+        break;
+    }
+    try {
+        return weaklyCanonical(dest);
+    } catch (const FileSystemError&) {
+        return {};
+    }
+}
+
+bool isBelow(const std::wstring& finalPath, const std::wstring& folder)
+{
+    return staysBelow(lexicallyRelative(finalPath, folder));
 }
 
 void pause()
@@ -53,25 +83,6 @@ void pause()
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         Sleep(static_cast<DWORD>(left.count()));
     }
-}
-
-[[noreturn]] void failReplacement(const std::wstring& dest)
-{
-    const std::wstring text =
-        L"При обновлении не удалось заменить файл на новый!\nФайл: " + dest +
-        L"\nПопробуйте снова, либо переместите все файлы из \"resources\\update\" в корень "
-        L"лаунчера вручную.";
-    MessageBoxW(nullptr, text.c_str(), updaterTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    ExitProcess(1);
-}
-
-void removeFile(const std::wstring& dest)
-{
-    if (DeleteFileW(dest.c_str()))
-        return;
-    const DWORD code = GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-        throw FileSystemError("remove", code, dest);
 }
 
 // A move keeps the permissions of the source, which the user owns: an installed file
@@ -87,49 +98,87 @@ void inheritFolderPermissions(const std::wstring& dest)
                           nullptr, nullptr, &empty, nullptr);
 }
 
-void moveFile(const std::wstring& source, const std::wstring& dest)
+[[noreturn]] void throwMoveError(DWORD code, const std::wstring& source, const std::wstring& dest)
 {
-    if (!MoveFileExW(source.c_str(), dest.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        throw FileSystemError("rename", GetLastError(), source, dest);
+    throw FileSystemError("rename", code, shownPath(dest), shownPath(source));
+}
+
+// Across volumes no rename can replace dest: the new file is copied whole beside dest
+// under a name of its own, and only then renamed over dest, so that a copy cut short
+// (a full disk) leaves the old file as it was. The copy is removed on any failure.
+void copyAcrossVolumes(const std::wstring& source, const std::wstring& dest)
+{
+    std::wstring copy;
+    for (unsigned attempt = 0;; ++attempt) {
+        copy = dest + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(attempt) + L".new";
+        if (CopyFileExW(source.c_str(), copy.c_str(), nullptr, nullptr, nullptr,
+                        COPY_FILE_FAIL_IF_EXISTS))
+            break;
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS && attempt < 100)
+            continue; // somebody else's file: never touched
+        DeleteFileW(copy.c_str());
+        throwMoveError(code, source, dest);
+    }
+    if (!MoveFileExW(copy.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD code = GetLastError();
+        DeleteFileW(copy.c_str());
+        throwMoveError(code, source, dest);
+    }
+    // The new file is in place; an update file that stays behind too is only a copy.
+    if (!DeleteFileW(source.c_str()))
+        throw FileSystemError("remove", GetLastError(), shownPath(source));
+}
+
+// One replacing step: the old file stays at dest whenever the new one does not arrive.
+void moveIntoPlace(const std::wstring& source, const std::wstring& dest)
+{
+    if (MoveFileExW(source.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    const DWORD code = GetLastError();
+    if (code != ERROR_NOT_SAME_DEVICE)
+        throwMoveError(code, source, dest);
+    copyAcrossVolumes(source, dest);
 }
 
 } // namespace
 
 void replaceFile(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
 {
-    Probe found = probe(dest);
-    // A folder below the root, or dest itself, can be a link to elsewhere: as
-    // administrator we write nowhere but below the root.
-    const std::wstring leadsTo = found.found == Found::Writable ? found.finalPath
-                                 : found.found == Found::Refused
-                                     ? weaklyCanonical(dest)
-                                     : appendPath(resolved.destFolder, fileName(dest));
-    if (!isBelow(leadsTo, resolved.root)) {
-        logLine("Outside of target, ignore it");
-        return;
-    }
-    for (int tries = 0; found.found == Found::Refused; ++tries) {
+    for (int tries = 0;; ++tries) {
+        const Probe found = probe(dest);
+        // A folder below the root, or dest itself, can be a link to elsewhere: as
+        // administrator we write nowhere but below the root, and never over the update
+        // that is still to be applied.
+        const std::wstring leadsTo = whereLeads(found, dest, resolved);
+        if (!leadsTo.empty()) {
+            if (!isBelow(leadsTo, resolved.root)) {
+                logLine("Outside of target, ignore it");
+                return;
+            }
+            // Moving the file onto itself would destroy it (a root folder that is the
+            // update folder).
+            if (sameFinalPath(leadsTo, resolved.source)) {
+                logLine("Same file, ignore it");
+                return;
+            }
+            if (sameFinalPath(leadsTo, resolved.updateFolder) ||
+                isBelow(leadsTo, resolved.updateFolder)) {
+                logLine("Inside the update folder, ignore it");
+                return;
+            }
+        }
+        if (found.found != Found::Refused && canMove(source))
+            break;
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
-            failReplacement(dest);
+            throw FileLocked{shownPath(dest)};
         pause();
-        found = probe(dest);
     }
-    // Removing dest would destroy the update file itself (a root folder that is the
-    // update folder, or a link between the two).
-    if (found.found == Found::Writable && sameFinalPath(found.finalPath, resolved.source)) {
-        logLine("Same file, ignore it");
-        return;
-    }
-    try {
-        logLine("Remove it");
-        removeFile(dest);
-        logLine("Move it");
-        moveFile(source, dest);
-    } catch (const std::exception& error) {
-        logMessage("Exception: ", error.what());
-        failReplacement(dest);
-    }
+    // Two lines for the one replacing move: readers of earlier logs know them.
+    logLine("Remove it");
+    logLine("Move it");
+    moveIntoPlace(source, dest);
     inheritFolderPermissions(dest);
 }

@@ -14,9 +14,21 @@
 
 namespace {
 
+// A folder of the walk in its three forms: as the log shows it, as the file system is
+// to take it (verbatim, exact names), and resolved through the file system.
+struct Folder {
+    std::wstring shown;
+    std::wstring exact;
+    std::wstring canonical;
+};
+
 struct Walk {
     std::wstring canonicalUpdateDir;
+    // The root, resolved when the first file needs it: a root that cannot be resolved
+    // is a failure of that file, not of a run that has done nothing yet.
+    std::wstring exactTargetDir;
     std::wstring canonicalTargetDir;
+    bool targetResolved = false;
     // The last folder that was to hold a dest, and its final path: the files of one
     // folder of the update all go to one folder.
     std::wstring destFolder;
@@ -26,17 +38,39 @@ struct Walk {
     std::vector<std::wstring> ancestors;
 };
 
-// An entry that is no link resolves to its resolved folder followed by the name the
-// listing stores; only links need the file system.
-std::wstring canonicalOf(const std::wstring& path, const std::wstring& canonicalDir,
-                         const WIN32_FIND_DATAW& entry)
+void resolveTarget(Walk& walk)
 {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return weaklyCanonical(path);
-    return appendPath(canonicalDir, entry.cFileName);
+    if (walk.targetResolved)
+        return;
+    // An empty root leads nowhere below it: every file is refused as outside.
+    if (!targetDir.empty()) {
+        walk.exactTargetDir = verbatimPath(targetDir);
+        walk.canonicalTargetDir = weaklyCanonical(targetDir);
+    }
+    walk.targetResolved = true;
 }
 
-void applyFile(const std::wstring& path, const std::wstring& canonicalPath, Walk& walk)
+// Where an update file leads. One that is no link is its folder's final path and the
+// name the listing gave; the file system is asked all the same, since Wine lists a
+// link to a file as the file it leads to.
+std::wstring resolveFile(const std::wstring& exact, const std::wstring& shown,
+                         const std::wstring& canonicalDir, const std::wstring& name)
+{
+    const std::wstring itself = appendPath(canonicalDir, name);
+    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (isMissingPathError(code))
+            return itself; // a link whose target is gone: the link itself
+        throw FileSystemError("weakly_canonical", code, shown);
+    }
+    const std::wstring final = withRequestedNames(finalPathOf(file.get(), shown), exact);
+    return sameFinalPath(final, itself) ? itself : final;
+}
+
+void applyFile(const std::wstring& exact, const std::wstring& canonicalPath, Walk& walk)
 {
     const std::wstring relativePath = lexicallyRelative(canonicalPath, walk.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
@@ -48,58 +82,73 @@ void applyFile(const std::wstring& path, const std::wstring& canonicalPath, Walk
     }
     const std::wstring dest = joinPath(targetDir, relativePath);
     logPath("dest=", dest);
-    const std::wstring destFolder = dest.substr(0, dest.size() - fileName(dest).size());
+    resolveTarget(walk);
+    const std::wstring exactDest = appendPath(walk.exactTargetDir, relativePath);
+    const std::wstring destFolder = exactDest.substr(0, exactDest.size() - fileName(dest).size());
     if (destFolder != walk.destFolder || walk.canonicalDestFolder.empty()) {
         walk.destFolder = destFolder;
         walk.canonicalDestFolder = weaklyCanonical(destFolder);
     }
-    replaceFile(path, dest, {canonicalPath, walk.canonicalTargetDir, walk.canonicalDestFolder});
+    replaceFile(exact, exactDest,
+                {canonicalPath, walk.canonicalTargetDir, walk.canonicalUpdateDir,
+                 walk.canonicalDestFolder});
 }
 
-void walkFolder(const std::wstring& dir, const std::wstring& canonicalDir, Walk& walk)
+void walkFolder(const Folder& dir, Walk& walk);
+
+// The entries of one folder, after its "Step" line.
+void listFolder(const Folder& dir, Walk& walk)
 {
-    logPath("Step", dir);
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(FindFirstFileExW(appendPath(dir, L"*").c_str(), FindExInfoBasic,
+    UniqueFindHandle listing(FindFirstFileExW(appendPath(dir.exact, L"*").c_str(), FindExInfoBasic,
                                               &entry, FindExSearchNameMatch, nullptr,
                                               FIND_FIRST_EX_LARGE_FETCH));
     if (!listing) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
             return; // a drive's root can be empty, without "." and ".."
-        throw FileSystemError("directory_iterator::directory_iterator", code, dir);
+        throw FileSystemError("directory_iterator::directory_iterator", code, dir.shown);
     }
     for (;;) {
         const std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..") {
-            const std::wstring path = appendPath(dir, name);
-            logPath("Sub path", path);
-            if (leadsToFolder(path, entry.dwFileAttributes)) {
-                const std::wstring canonical = canonicalOf(path, canonicalDir, entry);
+            const std::wstring shown = appendPath(dir.shown, name);
+            const std::wstring exact = appendPath(dir.exact, name);
+            logPath("Sub path", shown);
+            if (leadsToFolder(exact, entry.dwFileAttributes)) {
+                // A folder that is no link resolves to its parent's final path and its
+                // listed name; a link is resolved through the file system.
+                const std::wstring canonical = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT
+                                                   ? weaklyCanonical(exact)
+                                                   : appendPath(dir.canonical, name);
                 if (std::find(walk.ancestors.begin(), walk.ancestors.end(), canonical) !=
                     walk.ancestors.end()) {
                     logLine("Already walked, skip it");
                 } else {
                     logLine("It's a directory, go down");
                     walk.ancestors.push_back(canonical);
-                    walkFolder(path, canonical, walk);
+                    walkFolder({shown, exact, canonical}, walk);
                     walk.ancestors.pop_back();
                 }
             } else if (fileStem(name) == L"Updater") {
                 logLine("This is our exe or log, ignore it");
             } else {
-                // Resolved through the file system even when the listing shows no link:
-                // Wine lists a link to a file as the file it leads to.
-                applyFile(path, weaklyCanonical(path), walk);
+                applyFile(exact, resolveFile(exact, shown, dir.canonical, name), walk);
             }
         }
         if (!FindNextFileW(listing.get(), &entry)) {
             const DWORD code = GetLastError();
             if (code == ERROR_NO_MORE_FILES)
                 return;
-            throw FileSystemError("directory_iterator::operator++", code);
+            throw FileSystemError("directory_iterator::operator++", code, dir.shown);
         }
     }
+}
+
+void walkFolder(const Folder& dir, Walk& walk)
+{
+    logPath("Step", dir.shown);
+    listFolder(dir, walk);
 }
 
 } // namespace
@@ -115,23 +164,24 @@ bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
         const DWORD code = GetLastError();
         if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
             return false;
-        throw FileSystemError("directory_entry::status", code, path);
+        throw FileSystemError("directory_entry::status", code, shownPath(path));
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(target.get(), &info))
-        throw FileSystemError("directory_entry::status", GetLastError(), path);
+        throw FileSystemError("directory_entry::status", GetLastError(), shownPath(path));
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void applyUpdateTree(std::wstring dir)
 {
-    // Resolved once: neither the update folder nor the folders above it change
-    // while the walk runs.
+    // The "Step" line comes first, whatever fails after it.
+    logPath("Step", dir);
+    // Resolved once: neither the update folder nor the folders above it change while
+    // the walk runs.
     Walk walk;
     walk.canonicalUpdateDir = weaklyCanonical(updateDir);
-    walk.canonicalTargetDir = weaklyCanonical(targetDir);
-    const std::wstring canonicalDir =
-        dir == updateDir ? walk.canonicalUpdateDir : weaklyCanonical(dir);
-    walk.ancestors.push_back(canonicalDir);
-    walkFolder(dir, canonicalDir, walk);
+    const Folder top = {dir, verbatimPath(dir),
+                        dir == updateDir ? walk.canonicalUpdateDir : weaklyCanonical(dir)};
+    walk.ancestors.push_back(top.canonical);
+    listFolder(top, walk);
 }

@@ -1,4 +1,5 @@
 #include "helpers/harness.h"
+#include "helpers/process_start.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +57,11 @@ void makeDirs(const std::wstring& path)
 
 namespace {
 
-// The Linux path of a path on drive Z: (the Linux root) or S: (the other volume).
-std::wstring unixPath(const std::wstring& path)
+// The Linux path of a path on drive Z: (the Linux root), S: (another volume) or T: (a
+// small volume).
+} // namespace
+
+std::wstring linuxPath(const std::wstring& path)
 {
     std::wstring result = path;
     if (result.size() >= 2 && result[1] == L':') {
@@ -65,6 +69,8 @@ std::wstring unixPath(const std::wstring& path)
         result.erase(0, 2);
         if (drive == L'S')
             result = L"/dev/shm/qorvath-updater-tests" + result;
+        if (drive == L'T')
+            result = L"/dev/shm/qorvath-updater-small" + result;
     }
     for (wchar_t& c : result) {
         if (c == L'\\')
@@ -73,20 +79,22 @@ std::wstring unixPath(const std::wstring& path)
     return result;
 }
 
-// Runs a Linux program; Wine gives no waitable handle for one, so the caller waits
-// for its effect.
-void runUnix(const std::wstring& program, const std::wstring& arguments)
+void runLinux(const std::wstring& program, const std::wstring& arguments)
 {
-    std::wstring commandLine = L"Z:\\bin\\" + program + L" " + arguments;
+    const std::wstring path = L"Z:\\bin\\" + program;
+    std::wstring commandLine = path + L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW((L"Z:\\bin\\" + program).c_str(), &commandLine[0], nullptr, nullptr,
-                               FALSE, 0, nullptr, nullptr, &startup, &info))
-        << GetLastError();
+    ASSERT_TRUE(createProcessRetrying([&] {
+        return CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info);
+    })) << GetLastError();
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
 }
+
+namespace {
 
 bool listed(const std::wstring& path)
 {
@@ -103,7 +111,7 @@ void removeTree(const std::wstring& path)
     // holds links to places that must stay.
     if (!exists(path) && !listed(path))
         return;
-    runUnix(L"rm", L"-rf \"" + unixPath(path) + L"\"");
+    runLinux(L"rm", L"-rf \"" + linuxPath(path) + L"\"");
     // rm removes the top last: once it is gone, rm is done.
     for (int i = 0; i < 1500 && (exists(path) || listed(path)); ++i)
         Sleep(20);
@@ -164,6 +172,65 @@ std::wstring uniqueName(const wchar_t* prefix)
            std::to_wstring(++counter);
 }
 
+namespace {
+
+UniqueHandle& currentJob()
+{
+    static UniqueHandle job;
+    return job;
+}
+
+HANDLE testJob()
+{
+    UniqueHandle& job = currentJob();
+    if (!job) {
+        job.reset(CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                             sizeof limits))
+            ADD_FAILURE() << "cannot make the test's job: " << GetLastError();
+    }
+    return job.get();
+}
+
+// Closing the job's only handle ends every process in it.
+class EndProcessesOfTheTest : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override { currentJob().reset(); }
+};
+
+const bool endProcessesOfEveryTest = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new EndProcessesOfTheTest);
+    return true;
+}();
+
+} // namespace
+
+StartedProcess startProcess(const std::wstring& program, std::wstring commandLine, DWORD flags,
+                            const std::wstring& workDir, STARTUPINFOW* startup, bool inheritHandles)
+{
+    STARTUPINFOW plain = {};
+    plain.cb = sizeof plain;
+    PROCESS_INFORMATION info = {};
+    // Suspended until it is in the job, so that nothing it starts escapes the job.
+    if (!createProcessRetrying([&] {
+            return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr,
+                                  inheritHandles ? TRUE : FALSE, flags | CREATE_SUSPENDED, nullptr,
+                                  workDir.empty() ? nullptr : workDir.c_str(),
+                                  startup ? startup : &plain, &info);
+        })) {
+        ADD_FAILURE() << "cannot start " << testing::PrintToString(program) << ": "
+                      << GetLastError();
+        return {};
+    }
+    StartedProcess started{UniqueHandle(info.hProcess), UniqueHandle(info.hThread)};
+    if (!AssignProcessToJobObject(testJob(), info.hProcess))
+        ADD_FAILURE() << "cannot put the process in the test's job: " << GetLastError();
+    if (!(flags & CREATE_SUSPENDED))
+        ResumeThread(info.hThread);
+    return started;
+}
+
 Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 {
     Started started;
@@ -194,16 +261,10 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = nullptr;
-    PROCESS_INFORMATION info = {};
-    std::wstring standin = binDir() + L"\\launcher_standin.exe";
-    std::wstring commandLine = L"\"" + standin + L"\"";
-    if (!CreateProcessW(standin.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "cannot start the launcher stand-in: " << GetLastError();
+    const std::wstring standin = binDir() + L"\\launcher_standin.exe";
+    started.standin = startProcess(standin, L"\"" + standin + L"\"", 0, {}, &startup, true).process;
+    if (!started.standin)
         return started;
-    }
-    started.standin.reset(info.hProcess);
-    UniqueHandle standinThread(info.hThread);
     writer.reset();
 
     std::string line;
@@ -288,7 +349,8 @@ std::string logged(const std::wstring& path)
 namespace {
 
 struct BoxSearch {
-    DWORD pid;
+    DWORD pid; // 0: any process
+    const wchar_t* caption;
     HWND found;
 };
 
@@ -299,26 +361,36 @@ BOOL CALLBACK matchBox(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     wchar_t caption[64] = {};
     GetWindowTextW(window, caption, 64);
-    if (pid == search->pid && std::wstring(caption) == L"Qorvath Launcher Updater") {
+    if ((search->pid == 0 || pid == search->pid) && std::wstring(caption) == search->caption) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-} // namespace
-
-HWND waitForMessageBox(DWORD pid, DWORD timeoutMs)
+HWND waitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
-        BoxSearch search = {pid, nullptr};
+        BoxSearch search = {pid, caption, nullptr};
         EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
         Sleep(50);
     } while (GetTickCount64() < deadline);
     return nullptr;
+}
+
+} // namespace
+
+HWND waitForMessageBox(DWORD pid, DWORD timeoutMs)
+{
+    return waitForWindow(pid, L"Qorvath Launcher Updater", timeoutMs);
+}
+
+HWND waitForWindowCaptioned(const std::wstring& caption, DWORD timeoutMs)
+{
+    return waitForWindow(0, caption.c_str(), timeoutMs);
 }
 
 std::wstring messageBoxText(HWND box)
@@ -352,7 +424,7 @@ std::vector<std::wstring> listing(const std::wstring& dir)
 
 void makeUnixLink(const std::wstring& target, const std::wstring& link)
 {
-    runUnix(L"ln", L"-s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"");
+    runLinux(L"ln", L"-s \"" + linuxPath(target) + L"\" \"" + linuxPath(link) + L"\"");
     // Listed even when it points at nothing.
     for (int i = 0; i < 500; ++i) {
         if (listed(link) || exists(link))

@@ -41,6 +41,19 @@ struct StartOptions {
     std::wstring workDir;      // default: the sandbox's update folder
 };
 
+// A program started for the test: creation retried through Wine's transient error
+// (process_start.h), the process put in the test's job. The job ends every process
+// the test started, and whatever those started in turn, when the test ends, passed or
+// failed, so that the next test begins on a quiet Wine server. A failure to start is
+// a failure of the test (the handles are then empty).
+struct StartedProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+StartedProcess startProcess(const std::wstring& program, std::wstring commandLine, DWORD flags = 0,
+                            const std::wstring& workDir = {}, STARTUPINFOW* startup = nullptr,
+                            bool inheritHandles = false);
+
 struct Started {
     UniqueHandle updater;
     UniqueHandle thread;
@@ -77,11 +90,21 @@ std::wstring uniqueName(const wchar_t* prefix);
 // Message boxes of one updater process, found by the caption "Qorvath Launcher Updater"
 // (tests run side by side, each with its own updater).
 HWND waitForMessageBox(DWORD pid, DWORD timeoutMs = 20000);
+// A window of any process with this caption (a program whose process the test does
+// not know, such as a launcher that the updater started).
+HWND waitForWindowCaptioned(const std::wstring& caption, DWORD timeoutMs = 20000);
 std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
 
 // The names of a folder in the order the file system lists them, "." and ".." left out.
 std::vector<std::wstring> listing(const std::wstring& dir);
+
+// Runs a program of /bin with the given argument text and returns at once: Wine gives
+// no handle to wait on, so the caller waits for its effect. For what Windows calls
+// cannot do under Wine (a name with a line break, renaming a folder Wine holds).
+void runLinux(const std::wstring& program, const std::wstring& arguments);
+// The Linux path of a path on drive Z:, S: or T:.
+std::wstring linuxPath(const std::wstring& path);
 
 // A symbolic link made from the Unix side (Wine's CreateSymbolicLinkW makes nothing);
 // Wine follows it like a Windows link. Both paths are Windows paths on drive Z:.

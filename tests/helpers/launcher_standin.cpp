@@ -13,6 +13,7 @@
 //   QLU_HIDE_IMAGE  "1": move the updater's file away before it runs, so that every
 //                   request for an elevated twin fails (as when the user declines)
 #include "common/unique_any.h"
+#include "helpers/process_start.h"
 
 #include <windows.h>
 
@@ -78,26 +79,14 @@ int main()
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     const UniqueHandle token = env(L"QLU_RESTRICTED") == L"1" ? restrictedToken() : UniqueHandle();
-    BOOL started = FALSE;
-    // Wine now and then fails a process creation under load with an internal error;
-    // that is no fault of the program being started.
-    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
-        if (attempt > 0) {
-            std::fprintf(stderr, "launcher_standin: CreateProcess failed (%lu), trying again\n",
-                         GetLastError());
-            Sleep(200);
-        }
-        if (token) {
-            started = CreateProcessAsUserW(token.get(), updater.c_str(), &commandLine[0], nullptr,
-                                           nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                           workDir.c_str(), &startup, &info);
-        } else {
-            started = CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                     CREATE_SUSPENDED, nullptr, workDir.c_str(), &startup, &info);
-        }
-        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
-            break;
-    }
+    const BOOL started = createProcessRetrying([&] {
+        if (token)
+            return CreateProcessAsUserW(token.get(), updater.c_str(), &commandLine[0], nullptr,
+                                        nullptr, FALSE, CREATE_SUSPENDED, nullptr, workDir.c_str(),
+                                        &startup, &info);
+        return CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, workDir.c_str(), &startup, &info);
+    });
     if (!started)
         fail("CreateProcess");
     startedUpdater = info.hProcess;

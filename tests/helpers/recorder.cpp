@@ -1,6 +1,8 @@
 // Stands in for a program that the updater starts ("Qorvath Launcher.exe", or the
 // elevated twin). Appends one record per start to "<own path>.record": the working
-// directory and the full command line, UTF-8, one per line. A test reads it back.
+// directory and the full command line, UTF-8, one per line. A test reads it back, and
+// may read it the moment it appears: the record is written whole under another name
+// and then renamed into place, so that it is never seen half written.
 #include "common/unique_any.h"
 
 #include <windows.h>
@@ -32,11 +34,27 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const std::string record =
         "cwd=" + utf8(std::wstring(cwd, cwdLength)) + "\ncmdline=" + utf8(GetCommandLineW()) + "\n";
     const std::wstring recordPath = std::wstring(self, selfLength) + L".record";
-    const UniqueFileHandle file(CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return 2;
-    DWORD written = 0;
-    WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-    return 0;
+    const std::wstring partPath = recordPath + L"." + std::to_wstring(GetCurrentProcessId());
+    std::string content;
+    {
+        const UniqueFileHandle earlier(CreateFileW(recordPath.c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        char buffer[4096];
+        DWORD read = 0;
+        while (earlier && ReadFile(earlier.get(), buffer, sizeof buffer, &read, nullptr) && read)
+            content.append(buffer, read);
+    }
+    content += record;
+    {
+        const UniqueFileHandle part(CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!part ||
+            !WriteFile(part.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                       nullptr) ||
+            written != content.size())
+            return 2;
+    }
+    return MoveFileExW(partPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 2;
 }

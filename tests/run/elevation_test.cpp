@@ -31,6 +31,9 @@ TEST(ElevationRetryLoop, RequestsAreOkAnswersPlusOne)
     EXPECT_EQ(prompts, 0u);
     EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
     EXPECT_EQ(prompts, 3u);
+    // No cap on the attempts: only the user's answer ends the loop.
+    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDOK, IDCANCEL}, &prompts), 4);
+    EXPECT_EQ(prompts, 4u);
     EXPECT_EQ(requestsMade(3, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
     EXPECT_EQ(prompts, 2u);
     // A box that cannot be shown (0) gives up like Cancel.
@@ -168,10 +171,10 @@ TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 {
     // With the executable gone, every request fails like a declined elevation.
     Started started = start(L"\"" + box_.root + L"\"", [] {});
-    answerRetryPrompt(started.pid, IDOK);
-    answerRetryPrompt(started.pid, IDOK);
+    for (int prompt = 0; prompt < 3; ++prompt)
+        answerRetryPrompt(started.pid, IDOK);
     answerRetryPrompt(started.pid, IDCANCEL);
-    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a fourth prompt";
+    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a fifth prompt";
     expectExitAfterParent(started);
     EXPECT_EQ(readFile(twin_), "<missing>");
 }

@@ -63,18 +63,11 @@ bool plantedLoaded(const Sandbox& box, const wchar_t* mode)
     copyFile(binDir() + L"\\library_probe.exe", probe);
     DeleteFileW((planted + L".loaded").c_str());
 
-    std::wstring commandLine = L"\"" + probe + L"\" " + mode + L" shfolder.dll";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                        nullptr, box.base.c_str(), &startup, &info);
-    EXPECT_TRUE(started);
-    if (!started)
+    const StartedProcess started =
+        startProcess(probe, L"\"" + probe + L"\" " + mode + L" shfolder.dll", 0, box.base);
+    if (!started.process)
         return false;
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    exitCodeOf(process.get());
+    exitCodeOf(started.process.get());
     return exists(planted + L".loaded");
 }
 

@@ -26,18 +26,11 @@ TEST(ParentLookup, ProcessCreatedAfterUsIsNoParent)
 {
     // Stands for an id that a younger process took over from our ended parent: the
     // reuse itself cannot be brought about on purpose.
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::wstring recorder = binDir() + L"\\recorder.exe";
-    std::wstring commandLine = L"\"" + recorder + L"\"";
-    ASSERT_TRUE(CreateProcessW(recorder.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                               CREATE_SUSPENDED, nullptr, nullptr, &startup, &info));
-    UniqueHandle child(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    EXPECT_FALSE(createdNoLaterThanUs(child.get()));
+    const std::wstring recorder = binDir() + L"\\recorder.exe";
+    const StartedProcess child = startProcess(recorder, L"\"" + recorder + L"\"", CREATE_SUSPENDED);
+    ASSERT_TRUE(child.process);
+    EXPECT_FALSE(createdNoLaterThanUs(child.process.get()));
     EXPECT_TRUE(createdNoLaterThanUs(GetCurrentProcess()));
-    TerminateProcess(child.get(), 0);
 }
 
 namespace {
@@ -156,6 +149,41 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     EXPECT_TRUE(record == "cwd=" + root + "\ncmdline=" + path + "\n" ||
                 record == "cwd=" + root + "\ncmdline=\"" + path + "\"\n")
         << record;
+}
+
+TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
+{
+    copyFile(binDir() + L"\\recorder.exe", launcher_);
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    Started started = startWithLivingParent();
+    ASSERT_TRUE(started.updater);
+    for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
+         ++i)
+        Sleep(20);
+    // The update folder goes away while the updater waits: the walk cannot list it.
+    // Renamed from Linux, since Wine holds the updater's working directory.
+    const std::wstring moved = box_.updateDir + L".gone";
+    runLinux(L"mv", L"\"" + linuxPath(box_.updateDir) + L"\" \"" + linuxPath(moved) + L"\"");
+    for (int i = 0; i < 500 && !exists(moved); ++i)
+        Sleep(20);
+    ASSERT_TRUE(exists(moved));
+    SetEvent(end_.get());
+    HWND box = waitForMessageBox(started.pid);
+    ASSERT_NE(box, nullptr) << "no failure message";
+    EXPECT_NE(messageBoxText(box).find(L"\n\x0424\x0430\x0439\x043B: " + box_.updateDir + L"\n"),
+              std::wstring::npos)
+        << "the message names the folder";
+    answerMessageBox(box, IDOK);
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    const std::string log = readFile(moved + L"\\Updater.log");
+    const std::string tail = logLines({"Killed", "Step" + logged(box_.updateDir)}) +
+                             "Exception: directory_iterator::directory_iterator: ";
+    ASSERT_NE(log.find(tail), std::string::npos) << log;
+    EXPECT_EQ(log.find("\r\n", log.find(tail) + tail.size()), log.size() - 2)
+        << "the error is the last line";
+    EXPECT_EQ(readFile(moved + L"\\a.txt"), "new");
+    Sleep(500);
+    EXPECT_EQ(launcherRecord(), "<missing>");
 }
 
 TEST_F(ProcessControl, ParentEndedBeforeTheLookupIsNotWaitedFor)

@@ -1,0 +1,215 @@
+// Whatever the update tree holds and whatever goes wrong, every file is in exactly one
+// place afterwards, and a run that cannot finish says so: its line in the log, the
+// failure message, exit code 1.
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring failureText1 = L"При обновлении не удалось заменить файл на новый!\nФайл: ";
+const std::wstring failureText2 = L"\nПопробуйте снова, либо переместите все файлы из "
+                                  L"\"resources\\update\" в корень лаунчера вручную.";
+
+std::wstring exact(const std::wstring& path)
+{
+    return L"\\\\?\\" + path;
+}
+
+class NothingLost : public ::testing::Test {
+protected:
+    void SetUp() override { box_ = makeSandbox(); }
+
+    Started start(const std::wstring& root)
+    {
+        return startWithoutParent(box_, L"\"" + root + L"\"");
+    }
+
+    // The end of a run that stopped: the failure message naming `concerned`, answered,
+    // then exit code 1.
+    void expectStopNaming(Started& started, const std::wstring& concerned)
+    {
+        HWND box = waitForMessageBox(started.pid);
+        ASSERT_NE(box, nullptr) << "no failure message";
+        EXPECT_EQ(messageBoxText(box), failureText1 + concerned + failureText2);
+        answerMessageBox(box, IDOK);
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    }
+
+    std::string lastLine()
+    {
+        const std::string log = readFile(box_.log);
+        const size_t start = log.rfind("\r\n", log.size() - 3);
+        return log.substr(start == std::string::npos ? 0 : start + 2);
+    }
+
+    Sandbox box_;
+};
+
+} // namespace
+
+TEST_F(NothingLost, UpdateFileHeldWithoutDeleteSharingWaitsThenStopsOrIsApplied)
+{
+    for (const bool released : {false, true}) {
+        SCOPED_TRACE(released ? "released after a second" : "held throughout");
+        box_ = makeSandbox(box_.base + (released ? L"-released" : L"-held"));
+        const std::wstring dest = box_.root + L"\\Qorvath Launcher.exe";
+        const std::wstring source = box_.updateDir + L"\\Qorvath Launcher.exe";
+        writeFile(dest, "old");
+        writeFile(source, "new");
+        // A virus scanner reading what the launcher just downloaded.
+        UniqueFileHandle scanner(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(scanner);
+        Started started = start(box_.root);
+        if (released) {
+            for (int i = 0; i < 500 && readFile(box_.log).find("Tries: 0") == std::string::npos;
+                 ++i)
+                Sleep(10);
+            Sleep(700);
+            scanner.reset();
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+            EXPECT_EQ(readFile(dest), "new");
+            EXPECT_FALSE(exists(source));
+            EXPECT_EQ(lastLine(), "All done, exiting\r\n");
+        } else {
+            expectStopNaming(started, dest);
+            scanner.reset();
+            EXPECT_EQ(lastLine(), "File not writable!! Tries: 3\r\n");
+            EXPECT_EQ(readFile(dest), "old");
+            EXPECT_EQ(readFile(source), "new");
+        }
+    }
+}
+
+TEST_F(NothingLost, CopyAcrossVolumesThatRunsOutOfRoomKeepsTheOldFile)
+{
+    ULARGE_INTEGER total = {};
+    if (!GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > 4 * 1024 * 1024)
+        GTEST_SKIP() << "no small volume at T: (the test scripts mount one where the host lets "
+                        "them)";
+    const std::wstring root = L"T:\\" + uniqueName(L"full");
+    makeDirs(root);
+    writeFile(root + L"\\big.pak", "old");
+    writeFile(box_.updateDir + L"\\big.pak", std::string(2 * 1024 * 1024, 'n'));
+    Started started = start(root);
+    expectStopNaming(started, root + L"\\big.pak");
+    EXPECT_EQ(lastLine().rfind("Exception: rename: ", 0), 0u) << lastLine();
+    EXPECT_EQ(readFile(root + L"\\big.pak"), "old");
+    EXPECT_EQ(listing(root), std::vector<std::wstring>{L"big.pak"}) << "a copy left behind";
+    EXPECT_EQ(readFile(box_.updateDir + L"\\big.pak").size(), 2u * 1024 * 1024);
+    removeTree(root);
+}
+
+TEST_F(NothingLost, NamesThatWin32WouldRewriteAreAppliedExactly)
+{
+    // Each update file under its exact name; where the name is a folder, its one file.
+    const std::vector<std::wstring> files = {
+        L"foo.",  L"bar ",   L"CON",          L"aux.txt",          L"COM1.log",
+        L"x.dll", L"x.dll.", L"Updater.exe.", L"...\\in dots.txt", L"bin.\\in bin.txt",
+    };
+    for (const wchar_t* folder : {L"\\...", L"\\bin."}) {
+        ASSERT_TRUE(CreateDirectoryW(exact(box_.updateDir + folder).c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(exact(box_.root + folder).c_str(), nullptr));
+    }
+    for (const std::wstring& name : files)
+        writeFile(exact(box_.updateDir + L"\\" + name),
+                  "new " + std::string(name.begin(), name.end()));
+    // Installed files that the update does not replace: a rewritten name must not reach them.
+    writeFile(box_.root + L"\\foo", "installed foo");
+    writeFile(box_.root + L"\\bar", "installed bar");
+    writeFile(box_.root + L"\\x.dll", "old x.dll");
+
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    for (const std::wstring& name : files) {
+        EXPECT_EQ(readFile(exact(box_.root + L"\\" + name)),
+                  "new " + std::string(name.begin(), name.end()))
+            << testing::PrintToString(name);
+        EXPECT_FALSE(exists(exact(box_.updateDir + L"\\" + name))) << testing::PrintToString(name);
+    }
+    EXPECT_EQ(readFile(box_.root + L"\\foo"), "installed foo");
+    EXPECT_EQ(readFile(box_.root + L"\\bar"), "installed bar");
+    EXPECT_TRUE(exists(box_.updater)) << "the running updater was moved";
+    EXPECT_FALSE(exists(box_.root + L"\\Updater.exe"));
+}
+
+TEST_F(NothingLost, PathLongerThanMaxPathIsAppliedOrStopsLoudly)
+{
+    std::wstring relative;
+    for (int level = 0; level < 6; ++level)
+        relative += L"\\" + std::wstring(50, static_cast<wchar_t>(L'a' + level));
+    for (const std::wstring& tree : {box_.updateDir, box_.root}) {
+        for (size_t pos = 1; pos <= relative.size(); pos += 51)
+            ASSERT_TRUE(
+                CreateDirectoryW(exact(tree + relative.substr(0, pos + 50)).c_str(), nullptr));
+    }
+    const std::wstring source = exact(box_.updateDir + relative + L"\\deep.dll");
+    const std::wstring dest = exact(box_.root + relative + L"\\deep.dll");
+    writeFile(source, "new");
+    writeFile(dest, "old");
+    ASSERT_GT(dest.size(), static_cast<size_t>(MAX_PATH));
+
+    Started started = start(box_.root);
+    // Wine cannot resolve a path this long; Windows can.
+    if (HWND box = waitForMessageBox(started.pid, 5000)) {
+        answerMessageBox(box, IDOK);
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        EXPECT_EQ(lastLine().rfind("Exception: ", 0), 0u) << lastLine();
+        EXPECT_EQ(readFile(dest), "old");
+        EXPECT_EQ(readFile(source), "new");
+    } else {
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+        EXPECT_EQ(readFile(dest), "new");
+        EXPECT_FALSE(exists(source));
+    }
+}
+
+TEST_F(NothingLost, FileForTheUpdateFolderItselfIsRefused)
+{
+    const std::wstring nested = box_.updateDir + L"\\resources\\update";
+    makeDirs(nested);
+    writeFile(nested + L"\\zzz.txt", "nested");
+    writeFile(box_.updateDir + L"\\zzz.txt", "pending");
+    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines({"dest=" + logged(box_.updateDir + L"\\zzz.txt"),
+                                     "Inside the update folder, ignore it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\zzz.txt"), "pending");
+    EXPECT_EQ(readFile(nested + L"\\zzz.txt"), "nested");
+}
+
+TEST_F(NothingLost, ControlCharactersCannotForgeLogLines)
+{
+    // Windows refuses such a name; Linux makes it, and Wine lists it.
+    runLinux(L"touch", L"\"" + linuxPath(box_.updateDir) + L"/evil\nAll done, exiting\"");
+    for (int i = 0; i < 500 && listing(box_.updateDir).size() < 2; ++i)
+        Sleep(20);
+    ASSERT_EQ(listing(box_.updateDir).size(), 2u);
+    Started started = startWithoutParent(
+        box_, L"\"" + box_.root + L"\" \"one\r\nKilled\" \"two\nAll done, exiting\"");
+    // Wine lists the name but cannot move it, and the run stops at it, loudly.
+    if (HWND box = waitForMessageBox(started.pid, 3000))
+        answerMessageBox(box, IDOK);
+    exitCodeOf(started.updater.get());
+    const std::string log = readFile(box_.log);
+    EXPECT_EQ(log.find("\nKilled\r\n"), std::string::npos) << log;
+    const size_t done = log.find("\nAll done, exiting\r\n");
+    EXPECT_TRUE(done == std::string::npos || done + 20 == log.size()) << log;
+    size_t lineFeeds = 0;
+    size_t lineEnds = 0;
+    for (size_t i = 0; i < log.size(); ++i) {
+        lineFeeds += log[i] == '\n';
+        lineEnds += log.compare(i, 2, "\r\n") == 0;
+    }
+    EXPECT_EQ(lineFeeds, lineEnds) << "a line break of a value";
+    EXPECT_NE(log.find("File to remove: one??Killed\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Sub path" + logged(box_.updateDir + L"\\evil?All done, exiting")),
+              std::string::npos)
+        << log;
+}
