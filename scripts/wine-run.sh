@@ -16,7 +16,14 @@ fi
 [ -L "$prefix/dosdevices/t:" ] || ln -sfn "$small" "$prefix/dosdevices/t:"
 # Keep the prefix's server alive between the many short test programs: starting it
 # anew costs seconds each time.
-# Detached from our output: a server that inherits it keeps the first test of a ctest
-# run open until the server ends.
 "$(dirname "$loader")/wineserver" -p10 </dev/null >/dev/null 2>&1 || true
-exec "$loader" "$@"
+# Wine's own background processes (the desktop, the services) that a program starts
+# inherit its output and live on until the server ends, and ctest would wait for them
+# each time: the output goes through files, handed on once the program has ended.
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$loader" "$@" >"$out" 2>"$err" </dev/null || status=$?
+cat "$out"
+cat "$err" >&2
+exit $status

@@ -318,3 +318,15 @@ bool sameFinalPath(const std::wstring& a, const std::wstring& b)
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
+
+bool isPlainSingleFile(HANDLE file)
+{
+    // Two cheap queries: GetFileInformationByHandle would also ask for the volume's
+    // serial number.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+           !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+           !standard.Directory && standard.NumberOfLinks == 1;
+}

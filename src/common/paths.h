@@ -71,3 +71,8 @@ std::wstring finalPathOf(HANDLE file, const std::wstring& path);
 // Whether two final paths name the same place: Windows compares names without regard
 // to letter case.
 bool sameFinalPath(const std::wstring& a, const std::wstring& b);
+
+// Whether an open file is a plain file with exactly one name: no reparse point, no
+// folder, one link. A name that shares its file with another name elsewhere, or that
+// leads elsewhere, must not be written through.
+bool isPlainSingleFile(HANDLE file);

@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <locale.h>
 
 RunLog runLog;
 
@@ -35,10 +34,7 @@ std::wstring expectedFinalPath(const wchar_t* fileName)
 // follows a Linux link even when asked not to, so the final path is compared too.
 bool isPlainFile(HANDLE file, const std::wstring& expected)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(file, &info) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
-           sameFinalPath(finalPathOf(file, expected), expected);
+    return isPlainSingleFile(file) && sameFinalPath(finalPathOf(file, expected), expected);
 }
 
 // Removes the planted name itself, never the file it leads to: only when the handle
@@ -77,9 +73,11 @@ HANDLE openLogFile(const wchar_t* fileName)
                 return INVALID_HANDLE_VALUE;
         }
         // CREATE_NEW: a link planted between the check and here makes this fail, and
-        // the next attempt looks again.
-        UniqueFileHandle created(CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // the next attempt looks again. The name itself, never a symbolic link's missing
+        // target, which CREATE_NEW would otherwise create wherever it points.
+        UniqueFileHandle created(
+            CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (created)
             return created.release();
         const DWORD code = GetLastError();
@@ -164,11 +162,12 @@ std::wstring replaceUnpairedSurrogates(const std::wstring& text)
     return result;
 }
 
+// The system's own code page for file names, by number: a system set to "Use Unicode
+// UTF-8 for worldwide language support" has 65001 here, which the C runtime's locale
+// (left at "C") would never show.
 unsigned logCodePage()
 {
-    if (___lc_codepage_func() == CP_UTF8)
-        return CP_UTF8;
-    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    return AreFileApisANSI() ? GetACP() : GetOEMCP();
 }
 
 // A line break in a name or an argument would let the value write lines of its own.
@@ -190,6 +189,8 @@ std::string narrow(const std::wstring& text, unsigned codePage)
     const bool utf8 = codePage == CP_UTF8;
     const std::wstring plain = withoutControlCharacters(text);
     const std::wstring source = utf8 ? replaceUnpairedSurrogates(plain) : plain;
+    // UTF-8 takes neither flags nor a default character (Windows refuses the call
+    // with them); it has an exact form for every well-formed character anyway.
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     const char* const replacement = utf8 ? nullptr : "?";
     const int sourceLength = static_cast<int>(source.size());
@@ -198,8 +199,11 @@ std::string narrow(const std::wstring& text, unsigned codePage)
     if (length <= 0)
         return std::string(source.size(), '?');
     std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(codePage, flags, source.data(), sourceLength, &result[0], length,
-                        replacement, nullptr);
+    // On a double-byte code page the filling call can fail where the sizing call did
+    // not: never leave the zero bytes in the log.
+    if (WideCharToMultiByte(codePage, flags, source.data(), sourceLength, &result[0], length,
+                            replacement, nullptr) != length)
+        return std::string(source.size(), '?');
     return result;
 }
 

@@ -99,10 +99,14 @@ void startLauncher(const std::wstring& targetDir)
 {
     logLine("Preparing for exe launch");
     const std::wstring path = launcherPath(targetDir);
+    // The launcher's own path, quoted, as its only element: with no command line
+    // Windows would pass the bare path, which splits at every blank into arguments
+    // ("Launcher.exe") the launcher was never given.
+    std::wstring commandLine = L"\"" + path + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE,
+    if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                        DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP, nullptr,
                        targetDir.c_str(), &startup, &started)) {
         // Nobody watches the launcher; its handles are only released.

@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-
 #include <chrono>
 
 namespace {
@@ -83,19 +81,6 @@ void pause()
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         Sleep(static_cast<DWORD>(left.count()));
     }
-}
-
-// A move keeps the permissions of the source, which the user owns: an installed file
-// that its user can still rewrite is a way back into a program run as administrator.
-// Best effort: a volume without access lists keeps the file as it is.
-void inheritFolderPermissions(const std::wstring& dest)
-{
-    ACL empty;
-    if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION))
-        return;
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(dest.c_str()), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                          nullptr, nullptr, &empty, nullptr);
 }
 
 [[noreturn]] void throwMoveError(DWORD code, const std::wstring& source, const std::wstring& dest)
@@ -180,5 +165,5 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
     logLine("Remove it");
     logLine("Move it");
     moveIntoPlace(source, dest);
-    inheritFolderPermissions(dest);
+    takeOverInstalledFile(dest, resolved.root, *resolved.security);
 }

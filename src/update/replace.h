@@ -1,15 +1,18 @@
 #pragma once
 
+#include "update/permissions.h"
+
 #include <string>
 
 // What the walk has already resolved through the file system for one update file, so
 // that the replacement asks nothing twice. Final paths, shown without the verbatim
 // prefix.
 struct Resolved {
-    std::wstring source;       // the update file's final path
-    std::wstring root;         // the root folder's final path
-    std::wstring updateFolder; // the update folder's final path
-    std::wstring destFolder;   // the final path of the folder that is to hold dest
+    std::wstring source;            // the update file's final path
+    std::wstring root;              // the root folder's final path
+    std::wstring updateFolder;      // the update folder's final path
+    std::wstring destFolder;        // the final path of the folder that is to hold dest
+    const FolderSecurity* security; // what files installed into that folder get
 };
 
 // dest stayed locked (or the update file stayed held) through every try. The log

@@ -33,6 +33,7 @@ struct Walk {
     // folder of the update all go to one folder.
     std::wstring destFolder;
     std::wstring canonicalDestFolder;
+    FolderSecurity destFolderSecurity;
     // Canonical forms of the folders being walked, outermost first: a link back to
     // one of them would make the walk endless.
     std::vector<std::wstring> ancestors;
@@ -50,11 +51,17 @@ void resolveTarget(Walk& walk)
     walk.targetResolved = true;
 }
 
+struct UpdateFile {
+    std::wstring canonical; // where it leads
+    bool sharedName;        // one of several names of one file
+};
+
 // Where an update file leads. One that is no link is its folder's final path and the
 // name the listing gave; the file system is asked all the same, since Wine lists a
-// link to a file as the file it leads to.
-std::wstring resolveFile(const std::wstring& exact, const std::wstring& shown,
-                         const std::wstring& canonicalDir, const std::wstring& name)
+// link to a file as the file it leads to. A file with several names may be a name of a
+// file elsewhere (a DLL of another program): whatever it leads to, it is not ours.
+UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
+                       const std::wstring& canonicalDir, const std::wstring& name)
 {
     const std::wstring itself = appendPath(canonicalDir, name);
     UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES,
@@ -63,20 +70,24 @@ std::wstring resolveFile(const std::wstring& exact, const std::wstring& shown,
     if (!file) {
         const DWORD code = GetLastError();
         if (isMissingPathError(code))
-            return itself; // a link whose target is gone: the link itself
+            return {itself, false}; // a link whose target is gone: the link itself
         throw FileSystemError("weakly_canonical", code, shown);
     }
+    FILE_STANDARD_INFO standard;
+    const bool shared =
+        GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+        standard.NumberOfLinks > 1;
     const std::wstring final = withRequestedNames(finalPathOf(file.get(), shown), exact);
-    return sameFinalPath(final, itself) ? itself : final;
+    return {sameFinalPath(final, itself) ? itself : final, shared};
 }
 
-void applyFile(const std::wstring& exact, const std::wstring& canonicalPath, Walk& walk)
+void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
 {
-    const std::wstring relativePath = lexicallyRelative(canonicalPath, walk.canonicalUpdateDir);
+    const std::wstring relativePath = lexicallyRelative(file.canonical, walk.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
     // We run as administrator on a folder that the user can write to: a file reached
     // through a link to elsewhere must not be written anywhere but below the root.
-    if (!staysBelow(relativePath)) {
+    if (file.sharedName || !staysBelow(relativePath)) {
         logLine("Outside of target, ignore it");
         return;
     }
@@ -88,10 +99,11 @@ void applyFile(const std::wstring& exact, const std::wstring& canonicalPath, Wal
     if (destFolder != walk.destFolder || walk.canonicalDestFolder.empty()) {
         walk.destFolder = destFolder;
         walk.canonicalDestFolder = weaklyCanonical(destFolder);
+        walk.destFolderSecurity = securityForFilesIn(destFolder);
     }
     replaceFile(exact, exactDest,
-                {canonicalPath, walk.canonicalTargetDir, walk.canonicalUpdateDir,
-                 walk.canonicalDestFolder});
+                {file.canonical, walk.canonicalTargetDir, walk.canonicalUpdateDir,
+                 walk.canonicalDestFolder, &walk.destFolderSecurity});
 }
 
 void walkFolder(const Folder& dir, Walk& walk);

@@ -55,68 +55,6 @@ void makeDirs(const std::wstring& path)
     CreateDirectoryW(path.c_str(), nullptr);
 }
 
-namespace {
-
-// The Linux path of a path on drive Z: (the Linux root), S: (another volume) or T: (a
-// small volume).
-} // namespace
-
-std::wstring linuxPath(const std::wstring& path)
-{
-    std::wstring result = path;
-    if (result.size() >= 2 && result[1] == L':') {
-        const wchar_t drive = static_cast<wchar_t>(towupper(result[0]));
-        result.erase(0, 2);
-        if (drive == L'S')
-            result = L"/dev/shm/qorvath-updater-tests" + result;
-        if (drive == L'T')
-            result = L"/dev/shm/qorvath-updater-small" + result;
-    }
-    for (wchar_t& c : result) {
-        if (c == L'\\')
-            c = L'/';
-    }
-    return result;
-}
-
-void runLinux(const std::wstring& program, const std::wstring& arguments)
-{
-    const std::wstring path = L"Z:\\bin\\" + program;
-    std::wstring commandLine = path + L" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(createProcessRetrying([&] {
-        return CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &info);
-    })) << GetLastError();
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-}
-
-namespace {
-
-bool listed(const std::wstring& path)
-{
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileW(path.c_str(), &data));
-    return static_cast<bool>(find);
-}
-
-} // namespace
-
-void removeTree(const std::wstring& path)
-{
-    // From the Linux side: Wine follows links even to delete them, and a test tree
-    // holds links to places that must stay.
-    if (!exists(path) && !listed(path))
-        return;
-    runLinux(L"rm", L"-rf \"" + linuxPath(path) + L"\"");
-    // rm removes the top last: once it is gone, rm is done.
-    for (int i = 0; i < 1500 && (exists(path) || listed(path)); ++i)
-        Sleep(20);
-}
-
 void writeFile(const std::wstring& path, const std::string& content)
 {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -327,18 +265,37 @@ std::string logLines(std::initializer_list<std::string> lines)
     return text;
 }
 
+std::string loggedText(const std::wstring& text)
+{
+    const UINT codePage = GetACP();
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] < 0x20 || text[i] == 0x7F) {
+            bytes += '?';
+            continue;
+        }
+        const int units =
+            IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1]) ? 2
+                                                                                               : 1;
+        char out[16];
+        BOOL usedDefault = FALSE;
+        const bool utf8 = codePage == CP_UTF8;
+        const int length = WideCharToMultiByte(
+            codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, &text[i], units, out,
+            sizeof out, nullptr, utf8 ? nullptr : &usedDefault);
+        if (length <= 0 || usedDefault)
+            bytes += '?';
+        else
+            bytes.append(out, static_cast<size_t>(length));
+        i += static_cast<size_t>(units) - 1;
+    }
+    return bytes;
+}
+
 std::string logged(const std::wstring& path)
 {
-    std::string narrowed;
-    if (!path.empty()) {
-        const int length = WideCharToMultiByte(
-            CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
-        narrowed.assign(static_cast<size_t>(length), '\0');
-        WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &narrowed[0],
-                            length, nullptr, nullptr);
-    }
     std::string quoted = "\"";
-    for (char byte : narrowed) {
+    for (char byte : loggedText(path)) {
         if (byte == '\\' || byte == '"')
             quoted += '\\';
         quoted += byte;
@@ -420,18 +377,6 @@ std::vector<std::wstring> listing(const std::wstring& dir)
             names.push_back(name);
     } while (FindNextFileW(find.get(), &data));
     return names;
-}
-
-void makeUnixLink(const std::wstring& target, const std::wstring& link)
-{
-    runLinux(L"ln", L"-s \"" + linuxPath(target) + L"\" \"" + linuxPath(link) + L"\"");
-    // Listed even when it points at nothing.
-    for (int i = 0; i < 500; ++i) {
-        if (listed(link) || exists(link))
-            return;
-        Sleep(20);
-    }
-    ADD_FAILURE() << "the link was not made";
 }
 
 std::string subPathLine(const std::wstring& path)

@@ -4,6 +4,7 @@
 // through the launcher stand-in, which becomes the updater's parent.
 
 #include "common/unique_any.h"
+#include "helpers/platform.h"
 
 #include <windows.h>
 
@@ -26,7 +27,6 @@ struct Sandbox {
 Sandbox makeSandbox(const std::wstring& baseDir = {});
 
 void makeDirs(const std::wstring& path);
-void removeTree(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 std::string readFile(const std::wstring& path);
 bool exists(const std::wstring& path);
@@ -81,7 +81,11 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args);
 
 // The lines of a log as the file holds them: each one followed by CR LF.
 std::string logLines(std::initializer_list<std::string> lines);
-// A path as the log writes it: narrowed to the ANSI code page, backslashes doubled.
+// A text as the log writes it, worked out here one character at a time (not with the
+// updater's own conversion): in the system's ANSI code page, each character without an
+// exact mapping, and each control character, as "?".
+std::string loggedText(const std::wstring& text);
+// A path as the log writes it: that text between quotes, backslashes and quotes escaped.
 std::string logged(const std::wstring& path);
 
 // A unique name for a named kernel object of this test process.
@@ -99,16 +103,15 @@ void answerMessageBox(HWND box, int button);
 // The names of a folder in the order the file system lists them, "." and ".." left out.
 std::vector<std::wstring> listing(const std::wstring& dir);
 
-// Runs a program of /bin with the given argument text and returns at once: Wine gives
-// no handle to wait on, so the caller waits for its effect. For what Windows calls
-// cannot do under Wine (a name with a line break, renaming a folder Wine holds).
-void runLinux(const std::wstring& program, const std::wstring& arguments);
-// The Linux path of a path on drive Z:, S: or T:.
-std::wstring linuxPath(const std::wstring& path);
-
-// A symbolic link made from the Unix side (Wine's CreateSymbolicLinkW makes nothing);
-// Wine follows it like a Windows link. Both paths are Windows paths on drive Z:.
-void makeUnixLink(const std::wstring& target, const std::wstring& link);
+// Skips the test, with the platform's reason, when `done` is false. `done` may set
+// the string `why` that this macro declares:
+//     SKIP_UNLESS(makeJunction(target, link, &why));
+#define SKIP_UNLESS(done)                                                                          \
+    do {                                                                                           \
+        std::string why;                                                                           \
+        if (!(done))                                                                               \
+            GTEST_SKIP() << why;                                                                   \
+    } while (false)
 
 // Each "Sub path" block of a walk starts with this line.
 std::string subPathLine(const std::wstring& path);

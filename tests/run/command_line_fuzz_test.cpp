@@ -2,7 +2,6 @@
 // arguments and letters outside ASCII must reach the elevated twin byte for byte, and
 // the log must show exactly what the command-line split yields.
 #include "helpers/harness.h"
-#include "log/run_log.h"
 
 #include <gtest/gtest.h>
 
@@ -78,9 +77,9 @@ TEST(CommandLineFuzz, LogShowsExactlyWhatTheSplitYields)
             EXPECT_EQ(run.exitCode, 1u);
             continue;
         }
-        std::string expected = "targetDir = " + quotePath(narrow(args[1])) + "\r\n";
+        std::string expected = "targetDir = " + logged(args[1]) + "\r\n";
         for (size_t i = 2; i < args.size(); ++i)
-            expected += "File to remove: " + narrow(args[i]) + "\r\n";
+            expected += "File to remove: " + loggedText(args[i]) + "\r\n";
         expected += "updateDir = ";
         EXPECT_EQ(run.log.substr(0, expected.size()), expected);
         ASSERT_GE(run.log.size(), 2u);

@@ -167,6 +167,23 @@ TEST_F(Unelevated, WithoutArgumentsTheTwinGetsAnEmptyArgumentText)
     EXPECT_EQ(readFile(box_.log), "left by an earlier run");
 }
 
+TEST_F(Unelevated, ParentAlreadyEndedMeansRelaunchThenExitAtOnce)
+{
+    StartOptions options;
+    options.args = L"\"" + box_.root + L"\"";
+    options.restricted = true;
+    options.suspended = true;
+    Started started = startThroughStandin(box_, options); // ends at once
+    ASSERT_TRUE(started.updater);
+    EXPECT_TRUE(MoveFileW(box_.updater.c_str(), (box_.updater + L".running").c_str()));
+    putRecorderInPlace();
+    EXPECT_EQ(exitCodeOf(started.standin.get()), 0u);
+    ResumeThread(started.thread.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get(), 20000), 0u);
+    EXPECT_EQ(waitForTwin().find("cwd="), 0u) << "no twin was asked for";
+    EXPECT_FALSE(exists(box_.log));
+}
+
 TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 {
     // With the executable gone, every request fails like a declined elevation.

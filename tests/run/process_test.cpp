@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <sstream>
 
@@ -38,37 +40,6 @@ namespace {
 std::string runEnd()
 {
     return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
-}
-
-// A Wine process's processor time in milliseconds, read from Linux through drive Z:,
-// found by its command line (Wine reports none for another process).
-long long processorMillis(const std::wstring& commandLinePart)
-{
-    const std::string part(commandLinePart.begin(), commandLinePart.end());
-    for (const std::wstring& entry : listing(L"Z:\\proc")) {
-        if (entry.find_first_not_of(L"0123456789") != std::wstring::npos)
-            continue;
-        std::string commandLine = readFile(L"Z:\\proc\\" + entry + L"\\cmdline");
-        for (char& c : commandLine) {
-            if (c == '\0')
-                c = ' ';
-        }
-        if (commandLine.find(part) == std::string::npos)
-            continue;
-        const std::string stat = readFile(L"Z:\\proc\\" + entry + L"\\stat");
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string field;
-        long long user = 0;
-        long long system = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14)
-                user = std::atoll(field.c_str());
-            if (i == 15)
-                system = std::atoll(field.c_str());
-        }
-        return (user + system) * 10; // clock ticks of 10 ms
-    }
-    return -1;
 }
 
 class ProcessControl : public ::testing::Test {
@@ -143,12 +114,26 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     for (int i = 0; i < 250 && launcherRecord() == "<missing>"; ++i)
         Sleep(20);
     const std::string root(box_.root.begin(), box_.root.end());
-    const std::string path = root + "\\Qorvath Launcher.exe";
-    // Windows passes the bare path; Wine puts a path with blanks in quotes.
-    const std::string record = launcherRecord();
-    EXPECT_TRUE(record == "cwd=" + root + "\ncmdline=" + path + "\n" ||
-                record == "cwd=" + root + "\ncmdline=\"" + path + "\"\n")
-        << record;
+    EXPECT_EQ(launcherRecord(),
+              "cwd=" + root + "\ncmdline=\"" + root + "\\Qorvath Launcher.exe\"\n");
+}
+
+TEST_F(ProcessControl, LauncherGetsItsOwnPathAsItsOnlyArgumentWhateverTheBlanks)
+{
+    const Sandbox box = makeSandbox(box_.base + L" with  blanks");
+    const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
+    copyFile(binDir() + L"\\recorder.exe", launcher);
+    EXPECT_EQ(runUpdater(box, L"\"" + box.root + L"\"").exitCode, 0u);
+    std::string record;
+    for (int i = 0; i < 250 && (record = readFile(launcher + L".record")) == "<missing>"; ++i)
+        Sleep(20);
+    const size_t start = record.find("cmdline=") + 8;
+    const std::string commandLine = record.substr(start, record.find('\n', start) - start);
+    int count = 0;
+    const std::wstring wide(commandLine.begin(), commandLine.end()); // the sandbox is ASCII
+    UniqueAny<wchar_t**, &LocalFree> argv(CommandLineToArgvW(wide.c_str(), &count));
+    ASSERT_EQ(count, 1) << commandLine;
+    EXPECT_EQ(std::wstring(argv.get()[0]), launcher);
 }
 
 TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
@@ -161,12 +146,8 @@ TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
          ++i)
         Sleep(20);
     // The update folder goes away while the updater waits: the walk cannot list it.
-    // Renamed from Linux, since Wine holds the updater's working directory.
     const std::wstring moved = box_.updateDir + L".gone";
-    runLinux(L"mv", L"\"" + linuxPath(box_.updateDir) + L"\" \"" + linuxPath(moved) + L"\"");
-    for (int i = 0; i < 500 && !exists(moved); ++i)
-        Sleep(20);
-    ASSERT_TRUE(exists(moved));
+    SKIP_UNLESS(renameHeldFolder(box_.updateDir, moved, &why));
     SetEvent(end_.get());
     HWND box = waitForMessageBox(started.pid);
     ASSERT_NE(box, nullptr) << "no failure message";
@@ -208,12 +189,12 @@ TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
     for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
          ++i)
         Sleep(20);
-    const long long before = processorMillis(box_.updater);
+    const long long before = processorMillis(started.updater.get(), box_.updater);
     Sleep(3000);
-    const long long after = processorMillis(box_.updater);
+    const long long after = processorMillis(started.updater.get(), box_.updater);
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    ASSERT_GE(before, 0) << "the updater's Linux process was not found";
+    ASSERT_GE(before, 0) << "the updater's processor time cannot be read";
     // A polling wait spends about a second of these three under Wine.
     EXPECT_LT(after - before, 100) << "ms of processor time while waiting";
 }

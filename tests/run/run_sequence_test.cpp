@@ -48,10 +48,14 @@ TEST_F(RunSequence, BackslashBeforeClosingQuoteIsSplitByTheEscapingRule)
         << run.log;
 }
 
-TEST_F(RunSequence, RelativeRootStaysRelative)
+TEST_F(RunSequence, RelativeRootStaysRelativeAndResolvesAgainstTheUpdateFolder)
 {
+    writeFile(box_.updateDir + L"\\a.txt", "new");
     const RunResult run = runUpdater(box_, L"..\\..");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(run.log.rfind(logLines({"targetDir = \"..\\\\..\""}), 0), 0u) << run.log;
+    EXPECT_NE(run.log.find("dest=\"..\\\\..\\\\a.txt\"\r\n"), std::string::npos) << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
 }
 
 TEST_F(RunSequence, OldLogIsEmptiedFirst)
@@ -61,14 +65,26 @@ TEST_F(RunSequence, OldLogIsEmptiedFirst)
     EXPECT_EQ(run.log, "No args, exit 1\r\n");
 }
 
-TEST_F(RunSequence, LogHeldWithoutSharingLosesTheLinesNotTheRun)
+TEST_F(RunSequence, LogThatCannotBeOpenedLosesTheLinesNotTheRun)
 {
-    writeFile(box_.log, "held");
-    UniqueFileHandle holder(CreateFileW(box_.log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_EQ(runUpdater(box_, L"").exitCode, 1u);
-    EXPECT_EQ(runUpdater(box_, L"\"" + box_.root + L"\"").exitCode, 0u);
-    holder.reset();
-    EXPECT_EQ(readFile(box_.log), "held");
+    const std::wstring base = box_.base;
+    for (const bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "held without sharing");
+        box_ = makeSandbox(base + (readOnly ? L"-read-only" : L"-held"));
+        writeFile(box_.log, "kept");
+        writeFile(box_.updateDir + L"\\a.txt", "new");
+        UniqueFileHandle holder;
+        if (readOnly)
+            SKIP_UNLESS(makeReadOnly(box_.log, &why));
+        else
+            holder.reset(CreateFileW(box_.log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(readOnly || holder);
+        EXPECT_EQ(runUpdater(box_, L"").exitCode, 1u);
+        EXPECT_EQ(runUpdater(box_, L"\"" + box_.root + L"\"").exitCode, 0u);
+        EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+        holder.reset();
+        EXPECT_EQ(readFile(box_.log), "kept");
+        SetFileAttributesW(box_.log.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }

@@ -53,9 +53,10 @@ protected:
 
 TEST_F(NothingLost, UpdateFileHeldWithoutDeleteSharingWaitsThenStopsOrIsApplied)
 {
+    const std::wstring base = box_.base;
     for (const bool released : {false, true}) {
         SCOPED_TRACE(released ? "released after a second" : "held throughout");
-        box_ = makeSandbox(box_.base + (released ? L"-released" : L"-held"));
+        box_ = makeSandbox(base + (released ? L"-released" : L"-held"));
         const std::wstring dest = box_.root + L"\\Qorvath Launcher.exe";
         const std::wstring source = box_.updateDir + L"\\Qorvath Launcher.exe";
         writeFile(dest, "old");
@@ -186,11 +187,7 @@ TEST_F(NothingLost, FileForTheUpdateFolderItselfIsRefused)
 
 TEST_F(NothingLost, ControlCharactersCannotForgeLogLines)
 {
-    // Windows refuses such a name; Linux makes it, and Wine lists it.
-    runLinux(L"touch", L"\"" + linuxPath(box_.updateDir) + L"/evil\nAll done, exiting\"");
-    for (int i = 0; i < 500 && listing(box_.updateDir).size() < 2; ++i)
-        Sleep(20);
-    ASSERT_EQ(listing(box_.updateDir).size(), 2u);
+    SKIP_UNLESS(makeFileNamedWithLineBreak(box_.updateDir, L"evil\nAll done, exiting", &why));
     Started started = startWithoutParent(
         box_, L"\"" + box_.root + L"\" \"one\r\nKilled\" \"two\nAll done, exiting\"");
     // Wine lists the name but cannot move it, and the run stops at it, loudly.

@@ -117,16 +117,30 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
     }
 }
 
-TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
+TEST_F(Replacement, FolderOrReadOnlyFileInTheWayIsRefusedOnEveryProbe)
 {
-    const std::wstring dest = box_.root + L"\\data";
-    makeDirs(dest);
-    writeFile(box_.updateDir + L"\\data", "file");
-    Started started = start();
-    expectFailureMessageNaming(started.pid, dest);
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-    EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
-    EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
+    const std::wstring base = box_.base;
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "a folder" : "a read-only file");
+        box_ = makeSandbox(base + (folder ? L"-folder" : L"-read-only"));
+        const std::wstring dest = box_.root + L"\\data";
+        if (folder) {
+            makeDirs(dest);
+        } else {
+            writeFile(dest, "old");
+            SKIP_UNLESS(makeReadOnly(dest, &why));
+        }
+        writeFile(box_.updateDir + L"\\data", "file");
+        Started started = start();
+        expectFailureMessageNaming(started.pid, dest);
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
+        EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
+        if (!folder) {
+            EXPECT_EQ(readFile(dest), "old");
+            SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
 }
 
 TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
@@ -150,7 +164,11 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
 
 TEST_F(Replacement, MoveAcrossVolumesCopiesAndRemovesTheSource)
 {
-    const std::wstring root = L"S:\\" + uniqueName(L"cross-volume");
+    std::string why;
+    const std::wstring volume = otherVolume(&why);
+    if (volume.empty())
+        GTEST_SKIP() << why;
+    const std::wstring root = volume + uniqueName(L"cross-volume");
     makeDirs(root);
     writeFile(root + L"\\a.txt", "old");
     writeFile(box_.updateDir + L"\\a.txt", std::string(300000, 'n'));

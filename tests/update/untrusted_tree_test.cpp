@@ -37,7 +37,7 @@ protected:
 
 TEST_F(UntrustedTree, FileLinkPointingOutsideIsRefused)
 {
-    makeUnixLink(outside_ + L"\\system.dll", box_.updateDir + L"\\system.dll");
+    SKIP_UNLESS(makeFileLink(outside_ + L"\\system.dll", box_.updateDir + L"\\system.dll", &why));
     writeFile(box_.updateDir + L"\\plain.txt", "plain");
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
@@ -52,16 +52,30 @@ TEST_F(UntrustedTree, FileLinkPointingOutsideIsRefused)
     expectOutsideUntouched();
 }
 
+TEST_F(UntrustedTree, JunctionPointingOutsideIsRefusedWindowsOnly)
+{
+    SKIP_UNLESS(makeJunction(outside_, box_.updateDir + L"\\escape", &why));
+    const RunResult result = run();
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    EXPECT_NE(
+        result.log.find(logLines({"relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
+                                  "Outside of target, ignore it"})),
+        std::string::npos)
+        << result.log;
+    EXPECT_FALSE(exists(box_.root + L"\\escape"));
+    expectOutsideUntouched();
+}
+
 TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
 {
     // resources\x of the root is a link to elsewhere: its files would land there.
-    makeUnixLink(outside_, box_.root + L"\\resources\\x");
+    SKIP_UNLESS(makeFolderLink(outside_, box_.root + L"\\resources\\x", &why));
     makeDirs(box_.updateDir + L"\\resources\\x");
     makeDirs(box_.root + L"\\resources\\resources");
     writeFile(box_.updateDir + L"\\resources\\x\\system.dll", "planted");
     writeFile(box_.updateDir + L"\\plain.txt", "plain");
     // The link also stands in the walk's way below the update folder.
-    makeUnixLink(outside_, box_.updateDir + L"\\resources\\loop");
+    SKIP_UNLESS(makeFolderLink(outside_, box_.updateDir + L"\\resources\\loop", &why));
 
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
@@ -77,8 +91,8 @@ TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
 TEST_F(UntrustedTree, LinkLoopsAndOutsideLinksTogetherLeaveTheOutsideAlone)
 {
     makeDirs(box_.updateDir + L"\\a\\b");
-    makeUnixLink(box_.updateDir + L"\\a", box_.updateDir + L"\\a\\b\\up");
-    makeUnixLink(outside_, box_.updateDir + L"\\a\\out");
+    SKIP_UNLESS(makeFolderLink(box_.updateDir + L"\\a", box_.updateDir + L"\\a\\b\\up", &why));
+    SKIP_UNLESS(makeFolderLink(outside_, box_.updateDir + L"\\a\\out", &why));
     makeDirs(box_.root + L"\\a\\b");
     writeFile(box_.updateDir + L"\\a\\b\\f.txt", "f");
 
@@ -102,7 +116,11 @@ TEST_F(UntrustedTree, UnusualNamesAreApplied)
         std::wstring(200, L'n') + L".bin",
     };
     // A short base, so that the long name stays within what Wine resolves.
-    const Sandbox box = makeSandbox(L"S:\\" + uniqueName(L"names"));
+    std::string why;
+    const std::wstring volume = otherVolume(&why);
+    if (volume.empty())
+        GTEST_SKIP() << why;
+    const Sandbox box = makeSandbox(volume + uniqueName(L"names"));
     for (const std::wstring& name : names)
         writeFile(L"\\\\?\\" + box.updateDir + L"\\" + name, "content");
     const RunResult result = runUpdater(box, L"\"" + box.root + L"\"");
@@ -159,8 +177,21 @@ TEST_F(UntrustedTree, KilledAtAnyMomentLosesNoFile)
             if (i % 2 == 0)
                 writeFile(box.root + name, "old");
         }
+        // Killed once a random number of files has been moved (none to all), however
+        // fast the machine.
+        const size_t killAfter = std::uniform_int_distribution<size_t>(0, files)(random);
         Started started = startWithoutParent(box, L"\"" + box.root + L"\"");
-        Sleep(std::uniform_int_distribution<DWORD>(0, 1500)(random));
+        for (int i = 0; i < 20000 && WaitForSingleObject(started.updater.get(), 0) == WAIT_TIMEOUT;
+             ++i) {
+            const std::string log = readFile(box.log);
+            size_t moves = 0;
+            for (size_t pos = log.find("Move it"); pos != std::string::npos;
+                 pos = log.find("Move it", pos + 1))
+                ++moves;
+            if (moves >= killAfter)
+                break;
+            Sleep(1);
+        }
         TerminateProcess(started.updater.get(), 7);
         WaitForSingleObject(started.updater.get(), 10000);
 

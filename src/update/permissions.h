@@ -1,0 +1,36 @@
+#pragma once
+
+#include "common/unique_any.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The access list and owner that a file installed into one folder gets: the entries it
+// inherits there, as a file created in that folder by the Administrators group would
+// have them, and Administrators as owner. A move keeps the source's security, and the
+// source was written by the user: an installed file that the user still owns, or that
+// kept entries of the update folder, is a way back into a program run as
+// administrator.
+inline void destroyPrivateSecurity(PSECURITY_DESCRIPTOR descriptor)
+{
+    DestroyPrivateObjectSecurity(&descriptor);
+}
+
+struct FolderSecurity {
+    // Made for the files of the folder; none when the folder's security is unknown.
+    UniqueAny<PSECURITY_DESCRIPTOR, &destroyPrivateSecurity> file;
+    PACL dacl = nullptr; // in `file`
+};
+
+// Computed once per folder from the folder's own security descriptor. A volume without
+// permissions (or a folder whose security cannot be read) gives no access list: the
+// files are then left as they are.
+FolderSecurity securityForFilesIn(const std::wstring& exactFolder);
+
+// Gives the installed file at dest the folder's security, through a handle opened on
+// the name itself, and only when that handle shows a plain file with exactly one name
+// whose final path lies below the root: never through a link to a file elsewhere,
+// never on a file that another name shares. Best effort: returns whether it was done.
+bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& canonicalRoot,
+                           const FolderSecurity& security);

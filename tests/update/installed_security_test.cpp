@@ -1,0 +1,158 @@
+// What the administrator installs belongs to the administrator: the installed file
+// takes the access list of its new folder and the Administrators group as owner, and
+// nothing is ever done through a name that leads elsewhere or shares its file.
+#include "helpers/harness.h"
+#include "update/permissions.h"
+
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include <vector>
+
+namespace {
+
+using UniqueLocalDescriptor = UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree>;
+
+// The ACEs of an access list as (flags, mask, SID text), in order.
+struct Ace {
+    BYTE flags;
+    ACCESS_MASK mask;
+    std::vector<BYTE> sid;
+    bool operator==(const Ace& other) const
+    {
+        return flags == other.flags && mask == other.mask && sid == other.sid;
+    }
+};
+
+std::vector<Ace> acesOf(PACL acl)
+{
+    std::vector<Ace> aces;
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!GetAce(acl, i, &raw))
+            break;
+        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        const auto* sid = reinterpret_cast<const BYTE*>(&ace->SidStart);
+        aces.push_back({ace->Header.AceFlags, ace->Mask,
+                        std::vector<BYTE>(sid, sid + GetLengthSid(const_cast<BYTE*>(sid)))});
+    }
+    return aces;
+}
+
+bool isAdministrators(PSID sid)
+{
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) && sid &&
+           EqualSid(sid, administrators);
+}
+
+// What inheritance gives a file of the folder: each entry the folder passes on to files,
+// marked inherited, with no inheritance flags of its own.
+std::vector<Ace> inheritedByFilesOf(const std::wstring& folder)
+{
+    UniqueLocalDescriptor descriptor;
+    PACL dacl = nullptr;
+    EXPECT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &dacl, nullptr, descriptor.put()),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    std::vector<Ace> inherited;
+    for (Ace ace : acesOf(dacl)) {
+        if (!(ace.flags & OBJECT_INHERIT_ACE))
+            continue;
+        ace.flags = INHERITED_ACE;
+        inherited.push_back(ace);
+    }
+    EXPECT_FALSE(inherited.empty()) << "the folder passes nothing on to its files";
+    return inherited;
+}
+
+const char* const wineKeepsNoSecurity =
+    "Wine makes every security descriptor up from Unix permissions, keeps none that is set, "
+    "and its CreatePrivateObjectSecurityEx applies no inheritance; a run on Windows checks this";
+
+} // namespace
+
+TEST(InstalledFileSecurity, FilesOfAFolderGetItsInheritableEntriesAndAdministratorsAsOwner)
+{
+    if (runningUnderWine())
+        GTEST_SKIP() << wineKeepsNoSecurity;
+    const Sandbox box = makeSandbox();
+    const std::wstring exactRoot = L"\\\\?\\" + box.root;
+    const std::vector<Ace> expected = inheritedByFilesOf(exactRoot);
+
+    const FolderSecurity security = securityForFilesIn(exactRoot);
+    ASSERT_TRUE(security.file);
+    EXPECT_EQ(acesOf(security.dacl), expected);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(security.file.get(), &owner, &defaulted));
+    EXPECT_TRUE(isAdministrators(owner));
+}
+
+TEST(InstalledFileSecurity, InstalledFileIsOwnedByAdministratorsAndInheritsWindowsOnly)
+{
+    if (runningUnderWine())
+        GTEST_SKIP() << wineKeepsNoSecurity;
+    const Sandbox box = makeSandbox();
+    writeFile(box.updateDir + L"\\game.dll", "new");
+    ASSERT_EQ(runUpdater(box, L"\"" + box.root + L"\"").exitCode, 0u);
+    const std::wstring dest = box.root + L"\\game.dll";
+    UniqueLocalDescriptor descriptor;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(dest.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                    nullptr, &dacl, nullptr, descriptor.put()),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(isAdministrators(owner));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+    EXPECT_FALSE(control & SE_DACL_PROTECTED);
+    EXPECT_EQ(acesOf(dacl), inheritedByFilesOf(box.root));
+}
+
+// Wine makes every descriptor up from Unix permissions and keeps none that is set, so
+// what reaches the file cannot be read back there; the choice of the file it goes to is
+// tested on its own.
+TEST(InstalledFileSecurity,
+     ResetGoesOnlyToAPlainSingleNameBelowTheRootTestedDirectlySinceWineKeepsNoDescriptors)
+{
+    const Sandbox box = makeSandbox();
+    const std::wstring outside = box.base + L"\\outside.dll";
+    writeFile(outside, "outside");
+    writeFile(box.root + L"\\plain.dll", "plain");
+    ASSERT_TRUE(CreateHardLinkW((box.root + L"\\hard.dll").c_str(), outside.c_str(), nullptr));
+    SKIP_UNLESS(makeFileLink(outside, box.root + L"\\soft.dll", &why));
+    const FolderSecurity security = securityForFilesIn(L"\\\\?\\" + box.root);
+    const std::wstring root = box.root; // its final path: the sandbox has no links above
+    EXPECT_TRUE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\plain.dll", root, security));
+    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\hard.dll", root, security))
+        << "a name that shares its file";
+    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\soft.dll", root, security))
+        << "a link to elsewhere";
+    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\missing.dll", root, security));
+}
+
+TEST(InstalledFileSecurity, HardLinkToAFileOutsideStaysInTheUpdateFolder)
+{
+    const Sandbox box = makeSandbox();
+    const std::wstring outside = box.base + L"\\system.dll";
+    writeFile(outside, "a file of another program");
+    const std::wstring link = box.updateDir + L"\\system.dll";
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), outside.c_str(), nullptr)) << GetLastError();
+    writeFile(box.updateDir + L"\\plain.txt", "plain");
+
+    const RunResult run = runUpdater(box, L"\"" + box.root + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines({subPathLine(link), "relativePath=\"system.dll\"",
+                                     "Outside of target, ignore it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(readFile(link), "a file of another program");
+    EXPECT_EQ(readFile(outside), "a file of another program");
+    EXPECT_FALSE(exists(box.root + L"\\system.dll"));
+    EXPECT_EQ(readFile(box.root + L"\\plain.txt"), "plain");
+}
