@@ -34,10 +34,10 @@ std::string systemMessage(DWORD code)
     return text;
 }
 
-FileSystemError::FileSystemError(const std::string& operation, DWORD code, std::wstring path1,
-                                 std::wstring path2)
+FileSystemError::FileSystemError(const std::string& operation, DWORD code, std::wstring path,
+                                 Shown shown)
     : std::runtime_error(describe(operation, code)), operation_(operation), code_(code),
-      path1_(std::move(path1)), path2_(std::move(path2))
+      path_(std::move(path)), shown_(shown)
 {
 }
 

@@ -6,23 +6,34 @@
 #include <string>
 
 // The error of every failing file-system operation. what() is one line: the
-// operation, ": " and the system's description of the code; the paths are kept
-// for whoever wants them but never written into that line.
+// operation, ": " and the system's description of the code. The operation words are
+// part of the log's vocabulary ("rename", "remove", "directory_iterator::
+// directory_iterator", "weakly_canonical", "directory_entry::status",
+// "current_path()"): the log shows them after "Exception: ", and readers of earlier
+// logs know them.
 class FileSystemError : public std::runtime_error {
 public:
-    FileSystemError(const std::string& operation, DWORD code, std::wstring path1 = {},
-                    std::wstring path2 = {});
+    // How the log shows the failure: a failed move or remove as its operation and the
+    // system's words, as logs always have; any other failure also with the file or
+    // folder it concerned, since the operation alone does not say which entry of the
+    // tree it was, nor that the path was resolved by another call than the one named.
+    enum class Shown { WithPath, WithoutPath };
+
+    // `path`: the file or folder the failure concerns, as the user knows it (the
+    // failure message names it).
+    FileSystemError(const std::string& operation, DWORD code, std::wstring path = {},
+                    Shown shown = Shown::WithPath);
 
     const std::string& operation() const noexcept { return operation_; }
     DWORD code() const noexcept { return code_; }
-    const std::wstring& path1() const noexcept { return path1_; }
-    const std::wstring& path2() const noexcept { return path2_; }
+    const std::wstring& path() const noexcept { return path_; }
+    bool pathShownInLog() const noexcept { return shown_ == Shown::WithPath && !path_.empty(); }
 
 private:
     std::string operation_;
     DWORD code_;
-    std::wstring path1_;
-    std::wstring path2_;
+    std::wstring path_;
+    Shown shown_;
 };
 
 // The system's description of a Windows error code in the system's language and

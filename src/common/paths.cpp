@@ -2,6 +2,7 @@
 
 #include "common/fs_error.h"
 #include "common/unique_any.h"
+#include "common/win32_text.h"
 
 #include <windows.h>
 
@@ -177,18 +178,14 @@ bool staysBelow(const std::wstring& relative)
 
 std::wstring fullPath(const std::wstring& path)
 {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
-        if (length == 0)
-            throw FileSystemError("weakly_canonical", GetLastError(), path);
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.assign(length, L'\0');
-    }
+    std::wstring full;
+    if (!queryText(
+            [&](wchar_t* buffer, DWORD capacity) {
+                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+            },
+            full))
+        throw FileSystemError("weakly_canonical", GetLastError(), path);
+    return full;
 }
 
 namespace {
@@ -269,19 +266,15 @@ std::wstring finalPath(const std::wstring& path)
 
 std::wstring finalPathOf(HANDLE file, const std::wstring& path)
 {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(file, &buffer[0], static_cast<DWORD>(buffer.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0)
-            throw FileSystemError("weakly_canonical", GetLastError(), shownPath(path));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return shownPath(buffer);
-        }
-        buffer.assign(length, L'\0');
-    }
+    std::wstring final;
+    if (!queryText(
+            [file](wchar_t* buffer, DWORD capacity) {
+                return GetFinalPathNameByHandleW(file, buffer, capacity,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            },
+            final))
+        throw FileSystemError("weakly_canonical", GetLastError(), shownPath(path));
+    return shownPath(final);
 }
 
 std::wstring weaklyCanonical(const std::wstring& path)

@@ -22,10 +22,10 @@ namespace {
 constexpr DWORD sharedLikeDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // Where the log must be: its folder resolved through the file system, then its name.
-std::wstring expectedFinalPath(const wchar_t* fileName)
+std::wstring expectedFinalPath(const wchar_t* path)
 {
-    const std::wstring full = fullPath(fileName);
-    const std::wstring name = ::fileName(full);
+    const std::wstring full = fullPath(path);
+    const std::wstring name = fileName(full);
     return appendPath(weaklyCanonical(full.substr(0, full.size() - name.size())), name);
 }
 
@@ -40,10 +40,10 @@ bool isPlainFile(HANDLE file, const std::wstring& expected)
 // Removes the planted name itself, never the file it leads to: only when the handle
 // opened on the name is the name itself (Windows opens a link as the link; Wine
 // cannot, and there the name stays and the log is not written).
-bool removeName(const wchar_t* fileName, const std::wstring& expected)
+bool removeName(const wchar_t* path, const std::wstring& expected)
 {
     UniqueFileHandle name(CreateFileW(
-        fileName, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!name || !sameFinalPath(finalPathOf(name.get(), expected), expected))
         return false;
@@ -53,14 +53,14 @@ bool removeName(const wchar_t* fileName, const std::wstring& expected)
 }
 
 // The log file, emptied, never reached through a link planted in its place.
-HANDLE openLogFile(const wchar_t* fileName)
+HANDLE openLogFile(const wchar_t* path)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        UniqueFileHandle existing(CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
+        UniqueFileHandle existing(CreateFileW(path, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (existing) {
-            const std::wstring expected = expectedFinalPath(fileName);
+            const std::wstring expected = expectedFinalPath(path);
             if (isPlainFile(existing.get(), expected)) {
                 if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
                         INVALID_SET_FILE_POINTER ||
@@ -69,14 +69,14 @@ HANDLE openLogFile(const wchar_t* fileName)
                 return existing.release();
             }
             existing.reset();
-            if (!removeName(fileName, expected))
+            if (!removeName(path, expected))
                 return INVALID_HANDLE_VALUE;
         }
         // CREATE_NEW: a link planted between the check and here makes this fail, and
         // the next attempt looks again. The name itself, never a symbolic link's missing
         // target, which CREATE_NEW would otherwise create wherever it points.
         UniqueFileHandle created(
-            CreateFileW(fileName, GENERIC_WRITE, sharedLikeDenyNone, nullptr, CREATE_NEW,
+            CreateFileW(path, GENERIC_WRITE, sharedLikeDenyNone, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (created)
             return created.release();
@@ -89,7 +89,7 @@ HANDLE openLogFile(const wchar_t* fileName)
 
 } // namespace
 
-void openRunLog(const wchar_t* fileName)
+void openRunLog(const wchar_t* path)
 {
     if (runLog.file) {
         runLog.failed = true;
@@ -99,7 +99,7 @@ void openRunLog(const wchar_t* fileName)
     // while the update runs; a text-mode stream, so every "\n" lands as CR LF.
     UniqueFileHandle file;
     try {
-        file.reset(openLogFile(fileName));
+        file.reset(openLogFile(path));
     } catch (const FileSystemError&) {
         // The folder cannot be resolved: no log rather than one through a link.
     }

@@ -15,7 +15,9 @@ struct RunLog {
 
 extern RunLog runLog;
 
-void openRunLog(const wchar_t* fileName);
+// Opens the log at its full path (in the update folder), emptied; never through a link
+// planted in its place. A failed open leaves the log failed.
+void openRunLog(const wchar_t* path);
 void closeRunLog();
 
 // A line is a label, at most one value, and the end of line.

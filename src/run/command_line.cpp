@@ -1,6 +1,5 @@
 #include "run/command_line.h"
 
-#include "common/fs_error.h"
 #include "common/unique_any.h"
 
 #include <windows.h>
@@ -18,20 +17,4 @@ std::vector<std::wstring> splitCommandLine(const wchar_t* commandLine)
     for (int i = 0; i < count; ++i)
         args.emplace_back(argv.get()[i]);
     return args;
-}
-
-std::wstring currentDirectory()
-{
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), &buffer[0]);
-        if (length == 0)
-            throw FileSystemError("current_path()", GetLastError());
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        // Too small: length is the size needed, terminator included.
-        buffer.assign(length, L'\0');
-    }
 }

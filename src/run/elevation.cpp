@@ -1,6 +1,7 @@
 #include "run/elevation.h"
 
-#include "common/run_state.h"
+#include "run/environment.h"
+#include "run/messages.h"
 #include "common/unique_any.h"
 
 #include <windows.h>
@@ -22,21 +23,6 @@ bool isRunningAsAdmin()
     return member != FALSE;
 }
 
-std::wstring ownModulePath(size_t initialCapacity)
-{
-    std::wstring buffer(initialCapacity > 0 ? initialCapacity : 1, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
-        // A path cut short fills the buffer to its end; it would never start.
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt)
 {
     while (!request()) {
@@ -56,10 +42,5 @@ void relaunchElevated()
                 ShellExecuteW(nullptr, L"runas", self.c_str(), parameters, nullptr, SW_SHOWNORMAL);
             return reinterpret_cast<UINT_PTR>(result) > 32;
         },
-        [] {
-            return MessageBoxW(nullptr,
-                               L"Для обновления лаунчера необходимы права администратора\n"
-                               L"Нажмите ОК для повтора",
-                               updaterTitle, MB_OKCANCEL | MB_ICONWARNING | MB_SETFOREGROUND);
-        });
+        showRetryPrompt);
 }

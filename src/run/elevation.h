@@ -8,10 +8,6 @@
 // that has not been elevated) does not count; any failure means "no".
 bool isRunningAsAdmin();
 
-// The full path of this executable, however long: the buffer grows from
-// `initialCapacity` until the whole path fits.
-std::wstring ownModulePath(size_t initialCapacity = 260);
-
 // Asks Windows for an elevated instance of this executable with the same arguments
 // and working directory, and asks the user whether to try again while that is
 // refused. Returns once a request was accepted or the user gave up.

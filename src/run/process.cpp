@@ -50,8 +50,7 @@ bool createdNoLaterThanUs(HANDLE process)
 UniqueHandle findParentProcess()
 {
     const DWORD self = GetCurrentProcessId();
-    UniqueFileHandle snapshot(
-        CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, self));
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return {};
     PROCESSENTRY32 entry;
@@ -89,11 +88,16 @@ void terminateAndWait(UniqueHandle process)
     logLine("Killed");
 }
 
+namespace {
+
+// targetDir joined with launcherExeName, as the walk joins a plain name.
 std::wstring launcherPath(const std::wstring& targetDir)
 {
     const std::string name = launcherExeName;
     return appendPath(targetDir, std::wstring(name.begin(), name.end()));
 }
+
+} // namespace
 
 void startLauncher(const std::wstring& targetDir)
 {

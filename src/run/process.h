@@ -20,12 +20,13 @@ bool createdNoLaterThanUs(HANDLE process);
 // Blocks until the process has ended (or the wait itself fails).
 void waitForExit(UniqueHandle process);
 
-// Asks the process to end (the handle's rights refuse it, so in effect it is left
-// to end by itself) and waits for its end, logging before and after.
+// Waits for the process's end, logging "Have parent, killing" before and "Killed"
+// after. It never ends the process: the handle from findParentProcess carries
+// SYNCHRONIZE alone, so the termination it asks for is always refused, and the
+// launcher (or the unelevated instance) ends by itself. The name and the two log
+// lines stay as they are: readers of the log know them, and "Killed" marks the
+// parent's end however it came about.
 void terminateAndWait(UniqueHandle process);
-
-// targetDir joined with launcherExeName.
-std::wstring launcherPath(const std::wstring& targetDir);
 
 // Starts the launcher from targetDir, detached, with no arguments and none of our
 // handles; whether it started is not examined.

@@ -83,9 +83,9 @@ void pause()
     }
 }
 
-[[noreturn]] void throwMoveError(DWORD code, const std::wstring& source, const std::wstring& dest)
+[[noreturn]] void throwMoveError(DWORD code, const std::wstring& dest)
 {
-    throw FileSystemError("rename", code, shownPath(dest), shownPath(source));
+    throw FileSystemError("rename", code, shownPath(dest), FileSystemError::Shown::WithoutPath);
 }
 
 // Across volumes no rename can replace dest: the new file is copied whole beside dest
@@ -104,16 +104,17 @@ void copyAcrossVolumes(const std::wstring& source, const std::wstring& dest)
         if (code == ERROR_FILE_EXISTS && attempt < 100)
             continue; // somebody else's file: never touched
         DeleteFileW(copy.c_str());
-        throwMoveError(code, source, dest);
+        throwMoveError(code, dest);
     }
     if (!MoveFileExW(copy.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD code = GetLastError();
         DeleteFileW(copy.c_str());
-        throwMoveError(code, source, dest);
+        throwMoveError(code, dest);
     }
     // The new file is in place; an update file that stays behind too is only a copy.
     if (!DeleteFileW(source.c_str()))
-        throw FileSystemError("remove", GetLastError(), shownPath(source));
+        throw FileSystemError("remove", GetLastError(), shownPath(source),
+                              FileSystemError::Shown::WithoutPath);
 }
 
 // One replacing step: the old file stays at dest whenever the new one does not arrive.
@@ -123,7 +124,7 @@ void moveIntoPlace(const std::wstring& source, const std::wstring& dest)
         return;
     const DWORD code = GetLastError();
     if (code != ERROR_NOT_SAME_DEVICE)
-        throwMoveError(code, source, dest);
+        throwMoveError(code, dest);
     copyAcrossVolumes(source, dest);
 }
 

@@ -2,7 +2,7 @@
 
 #include "common/fs_error.h"
 #include "common/paths.h"
-#include "common/run_state.h"
+#include "common/own_files.h"
 #include "common/unique_any.h"
 #include "log/run_log.h"
 #include "update/replace.h"
@@ -23,6 +23,7 @@ struct Folder {
 };
 
 struct Walk {
+    std::wstring targetDir; // as given
     std::wstring canonicalUpdateDir;
     // The root, resolved when the first file needs it: a root that cannot be resolved
     // is a failure of that file, not of a run that has done nothing yet.
@@ -44,9 +45,9 @@ void resolveTarget(Walk& walk)
     if (walk.targetResolved)
         return;
     // An empty root leads nowhere below it: every file is refused as outside.
-    if (!targetDir.empty()) {
-        walk.exactTargetDir = verbatimPath(targetDir);
-        walk.canonicalTargetDir = weaklyCanonical(targetDir);
+    if (!walk.targetDir.empty()) {
+        walk.exactTargetDir = verbatimPath(walk.targetDir);
+        walk.canonicalTargetDir = weaklyCanonical(walk.targetDir);
     }
     walk.targetResolved = true;
 }
@@ -91,7 +92,7 @@ void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
         logLine("Outside of target, ignore it");
         return;
     }
-    const std::wstring dest = joinPath(targetDir, relativePath);
+    const std::wstring dest = joinPath(walk.targetDir, relativePath);
     logPath("dest=", dest);
     resolveTarget(walk);
     const std::wstring exactDest = appendPath(walk.exactTargetDir, relativePath);
@@ -142,7 +143,7 @@ void listFolder(const Folder& dir, Walk& walk)
                     walkFolder({shown, exact, canonical}, walk);
                     walk.ancestors.pop_back();
                 }
-            } else if (fileStem(name) == L"Updater") {
+            } else if (isOwnFile(name)) {
                 logLine("This is our exe or log, ignore it");
             } else {
                 applyFile(exact, resolveFile(exact, shown, dir.canonical, name), walk);
@@ -184,16 +185,16 @@ bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void applyUpdateTree(std::wstring dir)
+void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir)
 {
     // The "Step" line comes first, whatever fails after it.
-    logPath("Step", dir);
+    logPath("Step", updateDir);
     // Resolved once: neither the update folder nor the folders above it change while
     // the walk runs.
     Walk walk;
+    walk.targetDir = targetDir;
     walk.canonicalUpdateDir = weaklyCanonical(updateDir);
-    const Folder top = {dir, verbatimPath(dir),
-                        dir == updateDir ? walk.canonicalUpdateDir : weaklyCanonical(dir)};
+    const Folder top = {updateDir, verbatimPath(updateDir), walk.canonicalUpdateDir};
     walk.ancestors.push_back(top.canonical);
     listFolder(top, walk);
 }

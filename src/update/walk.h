@@ -2,11 +2,12 @@
 
 #include <string>
 
-// Applies one folder of the update, depth first: every file below it, at any depth,
-// is moved to the same place below targetDir, except the updater's own files (stem
-// "Updater"). Throws FileSystemError when a folder cannot be listed or an entry
-// cannot be resolved; a file that cannot be replaced ends the process instead.
-void applyUpdateTree(std::wstring dir);
+// Applies the update folder, depth first: every file below it, at any depth, is moved
+// to the same place below targetDir (the root folder, as given), except the updater's
+// own files. Throws FileSystemError when a folder cannot be listed, an entry cannot be
+// resolved or a move fails, and FileLocked when a file stays locked; files already
+// moved stay moved.
+void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir);
 
 // Whether a listed entry leads to a folder, links followed. The listing's attributes
 // answer for everything but links; a link whose target is missing, or whose kind

@@ -379,6 +379,35 @@ std::vector<std::wstring> listing(const std::wstring& dir)
     return names;
 }
 
+std::wstring inQuotes(const std::wstring& argument)
+{
+    return L"\"" + argument + L"\"";
+}
+
+std::string runEndLines()
+{
+    return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
+}
+
+std::wstring failureText(const std::wstring& concerned)
+{
+    return L"При обновлении не удалось заменить файл на новый!\nФайл: " + concerned +
+           L"\nПопробуйте снова, либо переместите все файлы из \"resources\\update\" в "
+           L"корень лаунчера вручную.";
+}
+
+void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button)
+{
+    const HWND box = waitForMessageBox(pid);
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_EQ(messageBoxText(box), text);
+    ASSERT_NE(GetDlgItem(box, button), nullptr) << "no button " << button;
+    answerMessageBox(box, button);
+    for (int i = 0; i < 250 && IsWindow(box); ++i)
+        Sleep(20);
+    EXPECT_FALSE(IsWindow(box)) << "the box stays after the answer";
+}
+
 std::string subPathLine(const std::wstring& path)
 {
     return "Sub path" + logged(path);

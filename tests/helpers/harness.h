@@ -113,5 +113,18 @@ std::vector<std::wstring> listing(const std::wstring& dir);
             GTEST_SKIP() << why;                                                                   \
     } while (false)
 
+// An argument in double quotes, as the launcher passes the root folder.
+std::wstring inQuotes(const std::wstring& argument);
+
+// The last three lines of a complete run.
+std::string runEndLines();
+
+// The failure message's text for the file or folder that stopped the update.
+std::wstring failureText(const std::wstring& concerned);
+
+// Waits for the updater's message box, checks its caption (by which it is found) and
+// text, presses `button` and waits until the box has gone.
+void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button = IDOK);
+
 // Each "Sub path" block of a walk starts with this line.
 std::string subPathLine(const std::wstring& path);

@@ -62,7 +62,7 @@ bool runLinux(const std::wstring& program, const std::wstring& arguments, Done d
     return false;
 }
 
-std::wstring quoted(const std::wstring& text)
+std::wstring inQuotes(const std::wstring& text)
 {
     return L"\"" + text + L"\"";
 }
@@ -93,7 +93,7 @@ bool holdsName(const std::wstring& folder, const std::wstring& name)
 bool makeLinuxLink(const std::wstring& target, const std::wstring& link, std::string* why)
 {
     // Listed even when it points at nothing.
-    if (runLinux(L"ln", L"-s " + quoted(linuxPath(target)) + L" " + quoted(linuxPath(link)),
+    if (runLinux(L"ln", L"-s " + inQuotes(linuxPath(target)) + L" " + inQuotes(linuxPath(link)),
                  [&] { return listed(link) || exists(link); }))
         return true;
     *why = "/bin/ln made no link";
@@ -205,7 +205,7 @@ void removeTree(const std::wstring& path)
         return removeWindowsTree(path);
     // From the Linux side: Wine follows links even to delete them. rm removes the top
     // last: once it is gone, rm is done.
-    runLinux(L"rm", L"-rf " + quoted(linuxPath(path)),
+    runLinux(L"rm", L"-rf " + inQuotes(linuxPath(path)),
              [&] { return !exists(path) && !listed(path); });
 }
 
@@ -229,7 +229,7 @@ bool renameHeldFolder(const std::wstring& from, const std::wstring& to, std::str
         *why = "Windows keeps a process's working folder from being renamed";
         return false;
     }
-    if (runLinux(L"mv", quoted(linuxPath(from)) + L" " + quoted(linuxPath(to)),
+    if (runLinux(L"mv", inQuotes(linuxPath(from)) + L" " + inQuotes(linuxPath(to)),
                  [&] { return exists(to); }))
         return true;
     *why = "/bin/mv did not rename the folder";
@@ -243,7 +243,7 @@ bool makeFileNamedWithLineBreak(const std::wstring& folder, const std::wstring& 
         *why = "Windows allows no line break in a file name";
         return false;
     }
-    if (runLinux(L"touch", quoted(linuxPath(folder) + L"/" + name),
+    if (runLinux(L"touch", inQuotes(linuxPath(folder) + L"/" + name),
                  [&] { return holdsName(folder, name); }))
         return true;
     *why = "/bin/touch made no such file";

@@ -125,7 +125,7 @@ TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
     copyFile(binDir() + L"\\Qorvath Launcher.exe", box.updateDir + L"\\Qorvath Launcher.exe");
 
     // Started from elsewhere: the header gives the updater its own working directory.
-    StartedProcess started = startProcess(launcher, L"\"" + launcher + L"\"", 0, box.base);
+    StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.base);
     ASSERT_TRUE(started.process);
     EXPECT_EQ(exitCodeOf(started.process.get(), 20000), 0u) << "the launcher did not end";
 

@@ -9,7 +9,7 @@ namespace {
 std::string targetLine(const Sandbox& box, const std::wstring& root)
 {
     makeDirs(box.root);
-    const RunResult run = runUpdater(box, L"\"" + root + L"\"");
+    const RunResult run = runUpdater(box, inQuotes(root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_NE(run.log.find("All done, exiting\r\n"), std::string::npos) << run.log;
     return run.log.substr(0, run.log.find("\r\n") + 2);

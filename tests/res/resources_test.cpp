@@ -2,54 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-namespace {
-
-std::wstring versionString(const std::vector<BYTE>& block, const wchar_t* name)
-{
-    struct Translation {
-        WORD language;
-        WORD codePage;
-    }* translation = nullptr;
-    UINT size = 0;
-    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translation), &size) ||
-        size < sizeof(Translation))
-        return L"<no translation>";
-    wchar_t query[128];
-    swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
-             translation->codePage, name);
-    wchar_t* value = nullptr;
-    if (!VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&value), &size))
-        return L"<missing>";
-    return value;
-}
-
-} // namespace
-
-TEST(Resources, VersionBlockNamesTheProductAndVersion)
-{
-    const std::wstring exe = updaterBuild();
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
-
-    EXPECT_EQ(versionString(block, L"FileDescription"), L"Qorvath Launcher Updater");
-    EXPECT_EQ(versionString(block, L"ProductName"), L"Qorvath Launcher Updater");
-    EXPECT_EQ(versionString(block, L"FileVersion"), L"1.0.0.0");
-    EXPECT_EQ(versionString(block, L"ProductVersion"), L"1.0.0.0");
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-}
-
 TEST(Resources, ManifestRunsAsInvokerOnWindows7To11WithLongPaths)
 {
     HMODULE module = LoadLibraryExW(updaterBuild().c_str(), nullptr,

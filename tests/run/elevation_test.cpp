@@ -1,5 +1,6 @@
 #include "helpers/harness.h"
 #include "run/elevation.h"
+#include "run/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -99,23 +100,6 @@ protected:
         EXPECT_FALSE(exists(box_.log)) << "an unelevated instance writes no log";
     }
 
-    // Answers the retry prompt and waits until it has gone.
-    void answerRetryPrompt(DWORD pid, int button)
-    {
-        HWND box = waitForMessageBox(pid);
-        ASSERT_NE(box, nullptr) << "no retry prompt";
-        wchar_t caption[256] = {};
-        GetWindowTextW(box, caption, 256);
-        EXPECT_EQ(std::wstring(caption), L"Qorvath Launcher Updater");
-        EXPECT_EQ(messageBoxText(box), retryText);
-        EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
-        EXPECT_NE(GetDlgItem(box, IDCANCEL), nullptr);
-        answerMessageBox(box, button);
-        for (int i = 0; i < 250 && IsWindow(box); ++i)
-            Sleep(20);
-        ASSERT_FALSE(IsWindow(box));
-    }
-
     Sandbox box_;
     std::wstring endEvent_;
     UniqueHandle end_;
@@ -170,7 +154,7 @@ TEST_F(Unelevated, WithoutArgumentsTheTwinGetsAnEmptyArgumentText)
 TEST_F(Unelevated, ParentAlreadyEndedMeansRelaunchThenExitAtOnce)
 {
     StartOptions options;
-    options.args = L"\"" + box_.root + L"\"";
+    options.args = inQuotes(box_.root);
     options.restricted = true;
     options.suspended = true;
     Started started = startThroughStandin(box_, options); // ends at once
@@ -187,10 +171,10 @@ TEST_F(Unelevated, ParentAlreadyEndedMeansRelaunchThenExitAtOnce)
 TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 {
     // With the executable gone, every request fails like a declined elevation.
-    Started started = start(L"\"" + box_.root + L"\"", [] {});
+    Started started = start(inQuotes(box_.root), [] {});
     for (int prompt = 0; prompt < 3; ++prompt)
-        answerRetryPrompt(started.pid, IDOK);
-    answerRetryPrompt(started.pid, IDCANCEL);
+        answerMessageBoxShowing(started.pid, retryText, IDOK);
+    answerMessageBoxShowing(started.pid, retryText, IDCANCEL);
     EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a fifth prompt";
     expectExitAfterParent(started);
     EXPECT_EQ(readFile(twin_), "<missing>");
@@ -198,10 +182,10 @@ TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
 
 TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
 {
-    Started started = start(L"\"" + box_.root + L"\"", [] {});
-    answerRetryPrompt(started.pid, IDOK);
+    Started started = start(inQuotes(box_.root), [] {});
+    answerMessageBoxShowing(started.pid, retryText, IDOK);
     putRecorderInPlace();
-    answerRetryPrompt(started.pid, IDOK);
+    answerMessageBoxShowing(started.pid, retryText, IDOK);
     const std::string record = waitForTwin();
     EXPECT_EQ(record.find("cwd="), 0u);
     EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr)

@@ -43,7 +43,7 @@ TEST(PlantedDlls, NoneBesideTheExecutableIsEverLoaded)
     // Run as the launcher would, with a file to apply and a launcher to start.
     writeFile(box.updateDir + L"\\a.txt", "new");
     copyFile(binDir() + L"\\recorder.exe", box.root + L"\\Qorvath Launcher.exe");
-    const RunResult run = runUpdater(box, L"\"" + box.root + L"\"");
+    const RunResult run = runUpdater(box, inQuotes(box.root));
 
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(readFile(box.root + L"\\a.txt"), "new");

@@ -18,7 +18,7 @@ TEST_F(RunSequence, NoArgumentWritesOneLineAndExitsWithOne)
 
 TEST_F(RunSequence, OneArgumentIsTheRootFolderWithNoRemovalLines)
 {
-    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.log.rfind(logLines({"targetDir = " + logged(box_.root),
                                       "updateDir = " + logged(box_.updateDir)}),
@@ -81,7 +81,7 @@ TEST_F(RunSequence, LogThatCannotBeOpenedLosesTheLinesNotTheRun)
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(readOnly || holder);
         EXPECT_EQ(runUpdater(box_, L"").exitCode, 1u);
-        EXPECT_EQ(runUpdater(box_, L"\"" + box_.root + L"\"").exitCode, 0u);
+        EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u);
         EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
         holder.reset();
         EXPECT_EQ(readFile(box_.log), "kept");

@@ -97,7 +97,7 @@ TEST(InstalledFileSecurity, InstalledFileIsOwnedByAdministratorsAndInheritsWindo
         GTEST_SKIP() << wineKeepsNoSecurity;
     const Sandbox box = makeSandbox();
     writeFile(box.updateDir + L"\\game.dll", "new");
-    ASSERT_EQ(runUpdater(box, L"\"" + box.root + L"\"").exitCode, 0u);
+    ASSERT_EQ(runUpdater(box, inQuotes(box.root)).exitCode, 0u);
     const std::wstring dest = box.root + L"\\game.dll";
     UniqueLocalDescriptor descriptor;
     PSID owner = nullptr;
@@ -145,7 +145,7 @@ TEST(InstalledFileSecurity, HardLinkToAFileOutsideStaysInTheUpdateFolder)
     ASSERT_TRUE(CreateHardLinkW(link.c_str(), outside.c_str(), nullptr)) << GetLastError();
     writeFile(box.updateDir + L"\\plain.txt", "plain");
 
-    const RunResult run = runUpdater(box, L"\"" + box.root + L"\"");
+    const RunResult run = runUpdater(box, inQuotes(box.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_NE(run.log.find(logLines({subPathLine(link), "relativePath=\"system.dll\"",
                                      "Outside of target, ignore it"})),

@@ -10,10 +10,6 @@
 
 namespace {
 
-const std::wstring failureText1 = L"При обновлении не удалось заменить файл на новый!\nФайл: ";
-const std::wstring failureText2 = L"\nПопробуйте снова, либо переместите все файлы из "
-                                  L"\"resources\\update\" в корень лаунчера вручную.";
-
 std::wstring exact(const std::wstring& path)
 {
     return L"\\\\?\\" + path;
@@ -23,19 +19,13 @@ class NothingLost : public ::testing::Test {
 protected:
     void SetUp() override { box_ = makeSandbox(); }
 
-    Started start(const std::wstring& root)
-    {
-        return startWithoutParent(box_, L"\"" + root + L"\"");
-    }
+    Started start(const std::wstring& root) { return startWithoutParent(box_, inQuotes(root)); }
 
     // The end of a run that stopped: the failure message naming `concerned`, answered,
     // then exit code 1.
     void expectStopNaming(Started& started, const std::wstring& concerned)
     {
-        HWND box = waitForMessageBox(started.pid);
-        ASSERT_NE(box, nullptr) << "no failure message";
-        EXPECT_EQ(messageBoxText(box), failureText1 + concerned + failureText2);
-        answerMessageBox(box, IDOK);
+        answerMessageBoxShowing(started.pid, failureText(concerned));
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     }
 
@@ -124,7 +114,7 @@ TEST_F(NothingLost, NamesThatWin32WouldRewriteAreAppliedExactly)
     writeFile(box_.root + L"\\bar", "installed bar");
     writeFile(box_.root + L"\\x.dll", "old x.dll");
 
-    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     for (const std::wstring& name : files) {
         EXPECT_EQ(readFile(exact(box_.root + L"\\" + name)),
@@ -175,7 +165,7 @@ TEST_F(NothingLost, FileForTheUpdateFolderItselfIsRefused)
     makeDirs(nested);
     writeFile(nested + L"\\zzz.txt", "nested");
     writeFile(box_.updateDir + L"\\zzz.txt", "pending");
-    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_NE(run.log.find(logLines({"dest=" + logged(box_.updateDir + L"\\zzz.txt"),
                                      "Inside the update folder, ignore it"})),

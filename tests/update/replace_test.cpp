@@ -6,10 +6,6 @@
 
 namespace {
 
-const std::wstring failureText1 = L"При обновлении не удалось заменить файл на новый!\nФайл: ";
-const std::wstring failureText2 = L"\nПопробуйте снова, либо переместите все файлы из "
-                                  L"\"resources\\update\" в корень лаунчера вручную.";
-
 int countOf(const std::string& text, const std::string& part)
 {
     int count = 0;
@@ -22,19 +18,7 @@ class Replacement : public ::testing::Test {
 protected:
     void SetUp() override { box_ = makeSandbox(); }
 
-    Started start() { return startWithoutParent(box_, L"\"" + box_.root + L"\""); }
-
-    // Waits for the failure message, checks its caption and text, and answers it.
-    void expectFailureMessageNaming(DWORD pid, const std::wstring& dest)
-    {
-        HWND box = waitForMessageBox(pid);
-        ASSERT_NE(box, nullptr) << "no message box";
-        wchar_t caption[256] = {};
-        GetWindowTextW(box, caption, 256);
-        EXPECT_EQ(std::wstring(caption), L"Qorvath Launcher Updater");
-        EXPECT_EQ(messageBoxText(box), failureText1 + dest + failureText2);
-        answerMessageBox(box, IDOK);
-    }
+    Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }
 
     Sandbox box_;
 };
@@ -44,7 +28,7 @@ protected:
 TEST_F(Replacement, NewFileNeedsNoProbeRetry)
 {
     writeFile(box_.updateDir + L"\\new.txt", "new");
-    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.log.find("File not writable"), std::string::npos) << run.log;
     EXPECT_EQ(readFile(box_.root + L"\\new.txt"), "new");
@@ -92,7 +76,7 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
 
     const ULONGLONG begin = GetTickCount64();
     Started started = start();
-    expectFailureMessageNaming(started.pid, dest);
+    answerMessageBoxShowing(started.pid, failureText(dest));
     EXPECT_GE(GetTickCount64() - begin, 1400u);
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     lock.reset();
@@ -132,7 +116,7 @@ TEST_F(Replacement, FolderOrReadOnlyFileInTheWayIsRefusedOnEveryProbe)
         }
         writeFile(box_.updateDir + L"\\data", "file");
         Started started = start();
-        expectFailureMessageNaming(started.pid, dest);
+        answerMessageBoxShowing(started.pid, failureText(dest));
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
         EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
         EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
@@ -149,7 +133,7 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
     writeFile(box_.updateDir + L"\\newdir\\f.txt", "new");
     const std::wstring dest = box_.root + L"\\newdir\\f.txt";
     Started started = start();
-    expectFailureMessageNaming(started.pid, dest);
+    answerMessageBoxShowing(started.pid, failureText(dest));
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     const std::string log = readFile(box_.log);
     const std::string tail = logLines({"dest=" + logged(dest), "Remove it", "Move it"});
@@ -172,7 +156,7 @@ TEST_F(Replacement, MoveAcrossVolumesCopiesAndRemovesTheSource)
     makeDirs(root);
     writeFile(root + L"\\a.txt", "old");
     writeFile(box_.updateDir + L"\\a.txt", std::string(300000, 'n'));
-    const RunResult run = runUpdater(box_, L"\"" + root + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(readFile(root + L"\\a.txt"), std::string(300000, 'n'));
     EXPECT_FALSE(exists(box_.updateDir + L"\\a.txt"));

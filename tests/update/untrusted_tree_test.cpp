@@ -27,7 +27,7 @@ protected:
         EXPECT_EQ(readFile(outside_ + L"\\system.dll"), "outside the root");
     }
 
-    RunResult run() { return runUpdater(box_, L"\"" + box_.root + L"\""); }
+    RunResult run() { return runUpdater(box_, inQuotes(box_.root)); }
 
     Sandbox box_;
     std::wstring outside_;
@@ -123,7 +123,7 @@ TEST_F(UntrustedTree, UnusualNamesAreApplied)
     const Sandbox box = makeSandbox(volume + uniqueName(L"names"));
     for (const std::wstring& name : names)
         writeFile(L"\\\\?\\" + box.updateDir + L"\\" + name, "content");
-    const RunResult result = runUpdater(box, L"\"" + box.root + L"\"");
+    const RunResult result = runUpdater(box, inQuotes(box.root));
     EXPECT_EQ(result.exitCode, 0u) << result.log;
     for (const std::wstring& name : names) {
         EXPECT_EQ(readFile(L"\\\\?\\" + box.root + L"\\" + name), "content")
@@ -180,7 +180,7 @@ TEST_F(UntrustedTree, KilledAtAnyMomentLosesNoFile)
         // Killed once a random number of files has been moved (none to all), however
         // fast the machine.
         const size_t killAfter = std::uniform_int_distribution<size_t>(0, files)(random);
-        Started started = startWithoutParent(box, L"\"" + box.root + L"\"");
+        Started started = startWithoutParent(box, inQuotes(box.root));
         for (int i = 0; i < 20000 && WaitForSingleObject(started.updater.get(), 0) == WAIT_TIMEOUT;
              ++i) {
             const std::string log = readFile(box.log);

@@ -1,6 +1,5 @@
 #include "helpers/harness.h"
 #include "common/fs_error.h"
-#include "common/run_state.h"
 #include "update/walk.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +12,6 @@ std::string header(const Sandbox& box, const std::wstring& target)
 {
     return logLines({"targetDir = " + logged(target), "updateDir = " + logged(box.updateDir),
                      "Step" + logged(box.updateDir)});
-}
-
-std::string runEnd()
-{
-    return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
 }
 
 // The lines of one update file that is applied without obstacle.
@@ -37,7 +31,7 @@ std::string skipped(const std::wstring& path)
 class UpdateWalk : public ::testing::Test {
 protected:
     void SetUp() override { box_ = makeSandbox(); }
-    std::wstring quotedRoot() const { return L"\"" + box_.root + L"\""; }
+    std::wstring quotedRoot() const { return inQuotes(box_.root); }
     Sandbox box_;
 };
 
@@ -66,7 +60,7 @@ TEST_F(UpdateWalk, TwoLevelsAreAppliedDepthFirstInListingOrder)
             expected += appliedFile(bin, L"bin\\x.dll", box_.root);
         }
     }
-    expected += runEnd();
+    expected += runEndLines();
 
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u);
@@ -155,13 +149,13 @@ TEST_F(UpdateWalk, EmptyUpdateFolderGivesOneStepLine)
     exitCodeOf(started.standin.get());
     ResumeThread(started.thread.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    EXPECT_EQ(readFile(box_.log), header(box_, box_.root) + skipped(box_.log) + runEnd());
+    EXPECT_EQ(readFile(box_.log), header(box_, box_.root) + skipped(box_.log) + runEndLines());
 }
 
 TEST_F(UpdateWalk, RootThatIsTheUpdateFolderDestroysNothing)
 {
     writeFile(box_.updateDir + L"\\a.txt", "precious");
-    const RunResult run = runUpdater(box_, L"\"" + box_.updateDir + L"\"");
+    const RunResult run = runUpdater(box_, inQuotes(box_.updateDir));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_NE(run.log.find(logLines(
                   {"dest=" + logged(box_.updateDir + L"\\a.txt"), "Same file, ignore it"})),
@@ -199,7 +193,7 @@ TEST_F(UpdateWalk, LinkToAnAncestorIsNotWalkedAgain)
                   {subPathLine(box_.updateDir + L"\\sub\\loop"), "Already walked, skip it"})),
               std::string::npos)
         << run.log;
-    EXPECT_EQ(run.log.substr(run.log.size() - runEnd().size()), runEnd());
+    EXPECT_EQ(run.log.substr(run.log.size() - runEndLines().size()), runEndLines());
 }
 
 TEST_F(UpdateWalk, LinkToAFolderOfTheUpdateMovesItsFilesOnce)
@@ -240,18 +234,14 @@ TEST(UpdateWalkSeam, LinkWithMissingTargetCountsAsFileTestedDirectlySinceWineHid
 TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
 {
     const std::wstring missing = binDir() + L"\\sandbox\\no such update folder";
-    updateDir = missing;
-    targetDir = binDir();
     try {
-        applyUpdateTree(missing);
+        applyUpdateTree(missing, binDir());
         ADD_FAILURE() << "no error";
     } catch (const FileSystemError& error) {
         EXPECT_EQ(error.operation(), "directory_iterator::directory_iterator");
         EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-        EXPECT_EQ(error.path1(), missing);
+        EXPECT_EQ(error.path(), missing);
         EXPECT_EQ(std::string(error.what()).rfind("directory_iterator::directory_iterator: ", 0),
                   0u);
     }
-    updateDir.clear();
-    targetDir.clear();
 }

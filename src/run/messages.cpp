@@ -1,8 +1,20 @@
-#include "run/failure_message.h"
-
-#include "common/run_state.h"
+#include "run/messages.h"
 
 #include <windows.h>
+
+namespace {
+
+const wchar_t* const updaterTitle = L"Qorvath Launcher Updater";
+
+} // namespace
+
+int showRetryPrompt()
+{
+    return MessageBoxW(nullptr,
+                       L"Для обновления лаунчера необходимы права администратора\n"
+                       L"Нажмите ОК для повтора",
+                       updaterTitle, MB_OKCANCEL | MB_ICONWARNING | MB_SETFOREGROUND);
+}
 
 void showFailureMessage(const std::wstring& concerned)
 {

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "common/paths.h"
+
+#include <string>
+
+// The updater's own files in the update folder: the executable and its log, and any
+// other file named "Updater" with some extension (Updater.pdb). The walk leaves them
+// where they are; the log is one of them by this same rule.
+
+constexpr wchar_t logFileName[] = L"Updater.log";
+
+// By the stem of the name exactly as listed: "updater.exe" (case) and "Updater.tar.gz"
+// (stem "Updater.tar") are update files.
+inline bool isOwnFile(const std::wstring& name)
+{
+    return fileStem(name) == L"Updater";
+}

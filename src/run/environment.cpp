@@ -1,0 +1,26 @@
+#include "run/environment.h"
+
+#include "common/fs_error.h"
+#include "common/win32_text.h"
+
+#include <windows.h>
+
+std::wstring currentDirectory()
+{
+    std::wstring directory;
+    if (!queryText(
+            [](wchar_t* buffer, DWORD capacity) { return GetCurrentDirectoryW(capacity, buffer); },
+            directory))
+        throw FileSystemError("current_path()", GetLastError());
+    return directory;
+}
+
+std::wstring ownModulePath(size_t initialCapacity)
+{
+    std::wstring path;
+    // A path cut short fills the buffer to its end; it would never start.
+    queryText([](wchar_t* buffer,
+                 DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); },
+              path, initialCapacity > 0 ? initialCapacity : 1);
+    return path;
+}

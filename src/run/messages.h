@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// The updater's two message boxes, both captioned "Qorvath Launcher Updater". It has no
+// other window.
+
+// Elevation was refused or failed: asks whether to try again. Gives the box's answer
+// (IDOK to try again; IDCANCEL, or 0 when the box cannot be shown, to give up).
+int showRetryPrompt();
+
+// Tells the user that the update stopped at `concerned` (a file or folder, shown as
+// the user knows it) and what to do now; returns once the box is closed.
+void showFailureMessage(const std::wstring& concerned);
