@@ -6,16 +6,7 @@
 #include "common/paths.h"
 #include "common/unique_any.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 RunLog runLog;
-
-RunLog::~RunLog()
-{
-    if (file)
-        std::fclose(file);
-}
 
 namespace {
 
@@ -96,33 +87,18 @@ void openRunLog(const wchar_t* path)
         return;
     }
     // Shared for reading and writing, so that a user or the launcher can read the log
-    // while the update runs; a text-mode stream, so every "\n" lands as CR LF.
-    UniqueFileHandle file;
+    // while the update runs.
     try {
-        file.reset(openLogFile(path));
+        runLog.file.reset(openLogFile(path));
     } catch (const FileSystemError&) {
         // The folder cannot be resolved: no log rather than one through a link.
     }
-    if (file) {
-        const int descriptor =
-            _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_TEXT);
-        if (descriptor != -1) {
-            file.release(); // the descriptor owns it now
-            runLog.file = _fdopen(descriptor, "wt");
-            if (!runLog.file)
-                _close(descriptor);
-        }
-    }
-    runLog.failed = runLog.file == nullptr;
+    runLog.failed = !runLog.file;
 }
 
 void closeRunLog()
 {
-    if (!runLog.file)
-        return;
-    if (std::fclose(runLog.file) != 0)
-        runLog.failed = true;
-    runLog.file = nullptr;
+    runLog.file.reset();
 }
 
 namespace {
@@ -133,9 +109,12 @@ void writeLine(const char* label, const std::string& value)
         return;
     std::string line = label;
     line += value;
-    line += '\n';
-    if (std::fwrite(line.data(), 1, line.size(), runLog.file) != line.size() ||
-        std::fflush(runLog.file) != 0)
+    line += "\r\n";
+    // One write per line, straight to the file: nothing waits in a buffer for a crash.
+    DWORD written = 0;
+    if (!WriteFile(runLog.file.get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                   nullptr) ||
+        written != line.size())
         runLog.failed = true;
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
-#include <cstdio>
+#include "common/unique_any.h"
+
 #include <string>
 
-// The run's only record: "Updater.log", one line per step, each line flushed at
-// its end so that the file is complete up to the last line however the process
-// ends. The log never reports its own failures: a failed open, write or close
-// marks it failed and later lines are dropped.
+// The run's only record: "Updater.log", one line per step, each line written to the
+// file with one WriteFile as it ends, so that the file is complete up to the last line
+// however the process ends. The log never reports its own failures: a failed open or
+// write marks it failed and later lines are dropped.
 struct RunLog {
-    std::FILE* file = nullptr;
+    UniqueFileHandle file;
     bool failed = false;
-    ~RunLog();
 };
 
 extern RunLog runLog;

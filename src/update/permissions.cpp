@@ -85,6 +85,11 @@ bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& ca
     } catch (const FileSystemError&) {
         return false;
     }
+    return applyFolderSecurity(file.get(), security);
+}
+
+bool applyFolderSecurity(HANDLE file, const FolderSecurity& security)
+{
     AdministratorsSid administrators;
     if (!administrators.get())
         return false;
@@ -92,6 +97,6 @@ bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& ca
     const SECURITY_INFORMATION what =
         OWNER_SECURITY_INFORMATION |
         (security.dacl ? DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION : 0);
-    return SetSecurityInfo(file.get(), SE_FILE_OBJECT, what, administrators.get(), nullptr,
-                           security.dacl, nullptr) == ERROR_SUCCESS;
+    return SetSecurityInfo(file, SE_FILE_OBJECT, what, administrators.get(), nullptr, security.dacl,
+                           nullptr) == ERROR_SUCCESS;
 }

@@ -28,6 +28,10 @@ struct FolderSecurity {
 // files are then left as they are.
 FolderSecurity securityForFilesIn(const std::wstring& exactFolder);
 
+// Gives an open file the folder's security: Administrators as owner and, where the
+// folder's list is known, the entries inherited from it. Best effort.
+bool applyFolderSecurity(HANDLE file, const FolderSecurity& security);
+
 // Gives the installed file at dest the folder's security, through a handle opened on
 // the name itself, and only when that handle shows a plain file with exactly one name
 // whose final path lies below the root: never through a link to a file elsewhere,

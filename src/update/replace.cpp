@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 namespace {
 
@@ -16,11 +18,6 @@ constexpr std::chrono::milliseconds pauseBetweenTries{500};
 
 enum class Found { Nothing, Writable, Refused };
 
-struct Probe {
-    Found found = Found::Nothing;
-    std::wstring finalPath; // where dest leads, when it opened
-};
-
 bool isRefusal(DWORD code)
 {
     return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
@@ -28,14 +25,13 @@ bool isRefusal(DWORD code)
 
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
-// The open handle also tells where dest really leads.
-Probe probe(const std::wstring& dest)
+Found probe(const std::wstring& dest)
 {
-    UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return {isRefusal(GetLastError()) ? Found::Refused : Found::Nothing, {}};
-    return {Found::Writable, withRequestedNames(finalPathOf(file.get(), dest), dest)};
+    const UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file)
+        return Found::Writable;
+    return isRefusal(GetLastError()) ? Found::Refused : Found::Nothing;
 }
 
 // The update file can be moved away when it opens for deletion beside everybody else:
@@ -47,25 +43,6 @@ bool canMove(const std::wstring& source)
         CreateFileW(source.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file || !isRefusal(GetLastError());
-}
-
-// Where dest leads, through links of the root's folders or of dest itself; empty when
-// that cannot be told yet (a refused dest that cannot be resolved either).
-std::wstring whereLeads(const Probe& found, const std::wstring& dest, const Resolved& resolved)
-{
-    switch (found.found) {
-    case Found::Writable:
-        return found.finalPath;
-    case Found::Nothing:
-        return appendPath(resolved.destFolder, fileName(dest));
-    case Found::Refused:
-        break;
-    }
-    try {
-        return weaklyCanonical(dest);
-    } catch (const FileSystemError&) {
-        return {};
-    }
 }
 
 bool isBelow(const std::wstring& finalPath, const std::wstring& folder)
@@ -117,45 +94,67 @@ void copyAcrossVolumes(const std::wstring& source, const std::wstring& dest)
                               FileSystemError::Shown::WithoutPath);
 }
 
-// One replacing step: the old file stays at dest whenever the new one does not arrive.
-void moveIntoPlace(const std::wstring& source, const std::wstring& dest)
+// Renames the open file to dest, replacing what stands there.
+bool renameOpened(HANDLE file, const std::wstring& dest)
 {
-    if (MoveFileExW(source.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + dest.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(dest.size() * sizeof(wchar_t));
+    std::copy(dest.begin(), dest.end(), rename->FileName);
+    return SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// One replacing step: the old file stays at dest whenever the new one does not arrive.
+// The file the walk opened is moved through its handle and given its new security on
+// that same handle: what is moved and what is reset are one file, whatever is done to
+// the names meanwhile.
+void moveIntoPlace(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
+{
+    if (resolved.opened ? renameOpened(resolved.opened, dest)
+                        : MoveFileExW(source.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (resolved.opened)
+            applyFolderSecurity(resolved.opened, *resolved.security);
+        else
+            takeOverInstalledFile(dest, resolved.root, *resolved.security);
         return;
+    }
     const DWORD code = GetLastError();
     if (code != ERROR_NOT_SAME_DEVICE)
         throwMoveError(code, dest);
     copyAcrossVolumes(source, dest);
+    takeOverInstalledFile(dest, resolved.root, *resolved.security);
 }
 
 } // namespace
 
 void replaceFile(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
 {
+    // A folder below the root can be a link to elsewhere: as administrator we write
+    // nowhere but below the root, and never over the update that is still to be
+    // applied. dest itself needs no look: a rename replaces the name, never what a
+    // link there leads to.
+    const std::wstring leadsTo = appendPath(resolved.destFolder, fileName(dest));
+    if (!isBelow(leadsTo, resolved.root)) {
+        logLine("Outside of target, ignore it");
+        return;
+    }
+    // Moving the file onto itself would destroy it (a root folder that is the update
+    // folder).
+    if (sameFinalPath(leadsTo, resolved.source)) {
+        logLine("Same file, ignore it");
+        return;
+    }
+    if (sameFinalPath(leadsTo, resolved.updateFolder) || isBelow(leadsTo, resolved.updateFolder)) {
+        logLine("Inside the update folder, ignore it");
+        return;
+    }
     for (int tries = 0;; ++tries) {
-        const Probe found = probe(dest);
-        // A folder below the root, or dest itself, can be a link to elsewhere: as
-        // administrator we write nowhere but below the root, and never over the update
-        // that is still to be applied.
-        const std::wstring leadsTo = whereLeads(found, dest, resolved);
-        if (!leadsTo.empty()) {
-            if (!isBelow(leadsTo, resolved.root)) {
-                logLine("Outside of target, ignore it");
-                return;
-            }
-            // Moving the file onto itself would destroy it (a root folder that is the
-            // update folder).
-            if (sameFinalPath(leadsTo, resolved.source)) {
-                logLine("Same file, ignore it");
-                return;
-            }
-            if (sameFinalPath(leadsTo, resolved.updateFolder) ||
-                isBelow(leadsTo, resolved.updateFolder)) {
-                logLine("Inside the update folder, ignore it");
-                return;
-            }
-        }
-        if (found.found != Found::Refused && canMove(source))
+        // The walk's handle on the update file shares deletion with nobody who had not
+        // opened it before: holding it, the file can be moved.
+        if (probe(dest) != Found::Refused && (resolved.opened || canMove(source)))
             break;
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
@@ -165,6 +164,5 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
     // Two lines for the one replacing move: readers of earlier logs know them.
     logLine("Remove it");
     logLine("Move it");
-    moveIntoPlace(source, dest);
-    takeOverInstalledFile(dest, resolved.root, *resolved.security);
+    moveIntoPlace(source, dest, resolved);
 }

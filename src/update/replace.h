@@ -13,6 +13,7 @@ struct Resolved {
     std::wstring updateFolder;      // the update folder's final path
     std::wstring destFolder;        // the final path of the folder that is to hold dest
     const FolderSecurity* security; // what files installed into that folder get
+    HANDLE opened; // the update file itself, open for its move and its security, or null
 };
 
 // dest stayed locked (or the update file stayed held) through every try. The log

@@ -55,7 +55,27 @@ void resolveTarget(Walk& walk)
 struct UpdateFile {
     std::wstring canonical; // where it leads
     bool sharedName;        // one of several names of one file
+    // The file itself, when it is a plain file with one name, opened once for all the
+    // update does with it: its move and its new security. None when another program's
+    // hold keeps it from being opened so, or when it is a link.
+    UniqueFileHandle opened;
 };
+
+constexpr DWORD allSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Where a file opened by name leads, and whether another name shares it.
+UpdateFile resolveOpened(UniqueFileHandle file, const std::wstring& exact,
+                         const std::wstring& shown, const std::wstring& itself)
+{
+    FILE_STANDARD_INFO standard;
+    const bool shared =
+        GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+        standard.NumberOfLinks > 1;
+    const std::wstring final = withRequestedNames(finalPathOf(file.get(), shown), exact);
+    if (!sameFinalPath(final, itself))
+        return {final, shared, {}};
+    return {itself, shared, shared ? UniqueFileHandle() : std::move(file)};
+}
 
 // Where an update file leads. One that is no link is its folder's final path and the
 // name the listing gave; the file system is asked all the same, since Wine lists a
@@ -65,21 +85,27 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
                        const std::wstring& canonicalDir, const std::wstring& name)
 {
     const std::wstring itself = appendPath(canonicalDir, name);
-    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFileHandle itselfOpened(CreateFileW(
+        exact.c_str(), DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+        allSharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO basic;
+    if (itselfOpened &&
+        GetFileInformationByHandleEx(itselfOpened.get(), FileBasicInfo, &basic, sizeof basic) &&
+        !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return resolveOpened(std::move(itselfOpened), exact, shown, itself);
+    itselfOpened.reset();
+    // A link, or a file that another program holds: followed, and opened only to look.
+    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, allSharing, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) {
         const DWORD code = GetLastError();
         if (isMissingPathError(code))
-            return {itself, false}; // a link whose target is gone: the link itself
+            return {itself, false, {}}; // a link whose target is gone: the link itself
         throw FileSystemError("weakly_canonical", code, shown);
     }
-    FILE_STANDARD_INFO standard;
-    const bool shared =
-        GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
-        standard.NumberOfLinks > 1;
-    const std::wstring final = withRequestedNames(finalPathOf(file.get(), shown), exact);
-    return {sameFinalPath(final, itself) ? itself : final, shared};
+    UpdateFile resolved = resolveOpened(std::move(file), exact, shown, itself);
+    resolved.opened.reset();
+    return resolved;
 }
 
 void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
@@ -104,7 +130,8 @@ void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
     }
     replaceFile(exact, exactDest,
                 {file.canonical, walk.canonicalTargetDir, walk.canonicalUpdateDir,
-                 walk.canonicalDestFolder, &walk.destFolderSecurity});
+                 walk.canonicalDestFolder, &walk.destFolderSecurity,
+                 file.opened ? file.opened.get() : nullptr});
 }
 
 void walkFolder(const Folder& dir, Walk& walk);
@@ -179,10 +206,11 @@ bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
             return false;
         throw FileSystemError("directory_entry::status", code, shownPath(path));
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(target.get(), &info))
+    // Not GetFileInformationByHandle: it asks for the volume's serial number too.
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(target.get(), FileBasicInfo, &info, sizeof info))
         throw FileSystemError("directory_entry::status", GetLastError(), shownPath(path));
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir)
