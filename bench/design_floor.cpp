@@ -3,13 +3,13 @@
 // number of names and its final path read on that handle (the checks before its
 // security is reset); the probe of the destination; one replacing move through the
 // handle; owner and access list set on the handle from a list computed once per
-// folder; the five log lines of a file written one by one. Paths are formatted as the updater's log
-// would have them only in length, not in bytes: the floor writes, it does not render.
+// folder (by the updater's own functions); the five log lines of a file written one by one. Paths
+// are formatted as the updater's log would have them only in length, not in bytes: the floor
+// writes, it does not render.
 #include "common/unique_any.h"
+#include "update/permissions.h"
 
 #include <windows.h>
-
-#include <aclapi.h>
 
 #include <string>
 #include <vector>
@@ -20,7 +20,6 @@ constexpr DWORD allSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DEL
 
 struct Floor {
     HANDLE log;
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
 };
 
 void writeLine(const Floor& floor, const std::wstring& text)
@@ -31,41 +30,8 @@ void writeLine(const Floor& floor, const std::wstring& text)
               nullptr);
 }
 
-// The list a file of the folder inherits, computed once for the folder.
-std::vector<BYTE> inheritedAcl(Floor& floor, const std::wstring& folder)
-{
-    const UniqueFileHandle handle(CreateFileW(folder.c_str(), READ_CONTROL, allSharing, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> parent;
-    if (GetSecurityInfo(handle.get(), SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                            DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, nullptr, nullptr, parent.put()) != ERROR_SUCCESS)
-        return {};
-    SECURITY_DESCRIPTOR creator;
-    InitializeSecurityDescriptor(&creator, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner(&creator, floor.administrators, FALSE);
-    SetSecurityDescriptorGroup(&creator, floor.administrators, FALSE);
-    UniqueHandle token;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
-    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                               FILE_ALL_ACCESS};
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (!CreatePrivateObjectSecurityEx(parent.get(), &creator, &made, nullptr, FALSE,
-                                       SEF_DACL_AUTO_INHERIT | SEF_AVOID_OWNER_CHECK, token.get(),
-                                       &mapping))
-        return {};
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    std::vector<BYTE> copy;
-    if (GetSecurityDescriptorDacl(made, &present, &dacl, &defaulted) && present && dacl)
-        copy.assign(reinterpret_cast<BYTE*>(dacl), reinterpret_cast<BYTE*>(dacl) + dacl->AclSize);
-    DestroyPrivateObjectSecurity(&made);
-    return copy;
-}
-
 void applyFile(Floor& floor, const std::wstring& source, const std::wstring& dest,
-               std::vector<BYTE>& acl)
+               const FolderSecurity& security)
 {
     writeLine(floor, L"Sub path\"" + source + L"\"");
     const UniqueFileHandle file(CreateFileW(
@@ -92,17 +58,13 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     dest.copy(rename->FileName, dest.size());
     SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
                                static_cast<DWORD>(buffer.size()));
-    SetSecurityInfo(file.get(), SE_FILE_OBJECT,
-                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                        UNPROTECTED_DACL_SECURITY_INFORMATION,
-                    floor.administrators, nullptr,
-                    acl.empty() ? nullptr : reinterpret_cast<PACL>(acl.data()), nullptr);
+    applyFolderSecurity(file.get(), security);
 }
 
 void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
 {
     writeLine(floor, L"Step\"" + dir + L"\"");
-    std::vector<BYTE> acl = inheritedAcl(floor, target);
+    const FolderSecurity security = securityForFilesIn(target);
     WIN32_FIND_DATAW entry;
     const UniqueFindHandle find(FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &entry,
                                                  FindExSearchNameMatch, nullptr,
@@ -116,7 +78,7 @@ void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             walk(floor, dir + L"\\" + name, target + L"\\" + name);
         else if (name != L"Updater.exe" && name != L"Updater.log")
-            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, acl);
+            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, security);
     } while (FindNextFileW(find.get(), &entry));
 }
 
@@ -130,9 +92,7 @@ int wmain(int argc, wchar_t** argv)
     GetCurrentDirectoryW(MAX_PATH, cwd);
     const UniqueFileHandle log(CreateFileW(L"Updater.log", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    Floor floor{log.get(), {}};
-    DWORD size = sizeof floor.administrators;
-    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, floor.administrators, &size);
+    Floor floor{log.get()};
     walk(floor, L"\\\\?\\" + std::wstring(cwd), L"\\\\?\\" + std::wstring(argv[1]));
     return 0;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <cwctype>
 #include <cstdio>
@@ -377,6 +379,16 @@ std::vector<std::wstring> listing(const std::wstring& dir)
             names.push_back(name);
     } while (FindNextFileW(find.get(), &data));
     return names;
+}
+
+std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine)
+{
+    int count = 0;
+    UniqueAny<wchar_t**, &LocalFree> argv(CommandLineToArgvW(commandLine.c_str(), &count));
+    std::vector<std::wstring> args;
+    for (int i = 0; argv && i < count; ++i)
+        args.emplace_back(argv.get()[i]);
+    return args;
 }
 
 std::wstring inQuotes(const std::wstring& argument)

@@ -113,6 +113,9 @@ std::vector<std::wstring> listing(const std::wstring& dir);
             GTEST_SKIP() << why;                                                                   \
     } while (false)
 
+// A command line split into its elements as CommandLineToArgvW splits it.
+std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine);
+
 // An argument in double quotes, as the launcher passes the root folder.
 std::wstring inQuotes(const std::wstring& argument);
 

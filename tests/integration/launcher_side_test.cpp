@@ -4,23 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <shellapi.h>
-
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::vector<std::wstring> split(const std::wstring& commandLine)
-{
-    int count = 0;
-    UniqueAny<wchar_t**, &LocalFree> argv(CommandLineToArgvW(commandLine.c_str(), &count));
-    std::vector<std::wstring> args;
-    for (int i = 0; argv && i < count; ++i)
-        args.emplace_back(argv.get()[i]);
-    return args;
-}
 
 // Text that hand-made command lines get wrong: blanks, backslashes before quotes and at
 // the end, quotes, a tab, long text, letters outside ASCII; `ascii` leaves the letters
@@ -76,7 +64,7 @@ TEST(LauncherHeader, CommandLineSplitsBackIntoExactlyTheArguments)
         const std::wstring updater = L"C:\\Games\\Q L\\resources\\update\\Updater.exe";
         std::vector<std::wstring> expected = {updater, root};
         expected.insert(expected.end(), further.begin(), further.end());
-        EXPECT_EQ(split(qorvath::updaterCommandLine(updater, root, further)), expected)
+        EXPECT_EQ(splitLikeWindows(qorvath::updaterCommandLine(updater, root, further)), expected)
             << testing::PrintToString(qorvath::updaterCommandLine(updater, root, further));
     }
 }

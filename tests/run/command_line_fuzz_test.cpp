@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <shellapi.h>
-
 #include <random>
 #include <string>
 #include <vector>
@@ -26,16 +24,6 @@ std::wstring generatedArguments(std::mt19937& random)
     for (size_t i = count(random); i > 0; --i)
         text += pieces[pick(random)];
     return text;
-}
-
-std::vector<std::wstring> split(const std::wstring& commandLine)
-{
-    int count = 0;
-    UniqueAny<wchar_t**, &LocalFree> argv(CommandLineToArgvW(commandLine.c_str(), &count));
-    std::vector<std::wstring> args;
-    for (int i = 0; argv && i < count; ++i)
-        args.emplace_back(argv.get()[i]);
-    return args;
 }
 
 std::string utf8(const std::wstring& text)
@@ -70,7 +58,8 @@ TEST(CommandLineFuzz, LogShowsExactlyWhatTheSplitYields)
     for (int round = 0; round < 200; ++round) {
         const std::wstring text = generatedArguments(random);
         SCOPED_TRACE("argument text: " + utf8(text));
-        const std::vector<std::wstring> args = split(L"\"" + box.updater + L"\" " + text);
+        const std::vector<std::wstring> args =
+            splitLikeWindows(L"\"" + box.updater + L"\" " + text);
         const RunResult run = runUpdater(box, text);
         if (args.size() < 2) {
             EXPECT_EQ(run.log, "No args, exit 1\r\n");
