@@ -152,8 +152,8 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
         return;
     }
     for (int tries = 0;; ++tries) {
-        // The walk's handle on the update file shares deletion with nobody who had not
-        // opened it before: holding it, the file can be moved.
+        // Holding the walk's handle, opened for deletion, the update file can be moved:
+        // whoever opens it after us has to let it be deleted.
         if (probe(dest) != Found::Refused && (resolved.opened || canMove(source)))
             break;
         logNumber("File not writable!! Tries: ", tries);
