@@ -24,6 +24,7 @@ namespace detail {
 struct ScopedHandle {
     HANDLE handle;
     BOOL(WINAPI* close)(HANDLE);
+    ScopedHandle(HANDLE owned, BOOL(WINAPI* closer)(HANDLE)) : handle(owned), close(closer) {}
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     ~ScopedHandle()

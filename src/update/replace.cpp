@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -102,7 +102,7 @@ bool renameOpened(HANDLE file, const std::wstring& dest)
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(dest.size() * sizeof(wchar_t));
-    std::copy(dest.begin(), dest.end(), rename->FileName);
+    memcpy(rename->FileName, dest.data(), dest.size() * sizeof(wchar_t));
     return SetFileInformationByHandle(file, FileRenameInfo, rename,
                                       static_cast<DWORD>(buffer.size())) != FALSE;
 }

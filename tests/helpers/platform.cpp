@@ -6,6 +6,7 @@
 #include <winioctl.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <sstream>
 #include <vector>
