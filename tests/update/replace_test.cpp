@@ -20,6 +20,18 @@ protected:
 
     Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }
 
+    // What stands at root\name refuses every probe: four tries, the message, exit 1,
+    // and the update file stays where it is.
+    void expectRefusedThroughEveryProbe(const std::wstring& name)
+    {
+        writeFile(box_.updateDir + L"\\" + name, "file");
+        Started started = start();
+        answerMessageBoxShowing(started.pid, failureText(box_.root + L"\\" + name));
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
+        EXPECT_EQ(readFile(box_.updateDir + L"\\" + name), "file");
+    }
+
     Sandbox box_;
 };
 
@@ -101,30 +113,19 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
     }
 }
 
-TEST_F(Replacement, FolderOrReadOnlyFileInTheWayIsRefusedOnEveryProbe)
+TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
 {
-    const std::wstring base = box_.base;
-    for (const bool folder : {true, false}) {
-        SCOPED_TRACE(folder ? "a folder" : "a read-only file");
-        box_ = makeSandbox(base + (folder ? L"-folder" : L"-read-only"));
-        const std::wstring dest = box_.root + L"\\data";
-        if (folder) {
-            makeDirs(dest);
-        } else {
-            writeFile(dest, "old");
-            SKIP_UNLESS(makeReadOnly(dest, &why));
-        }
-        writeFile(box_.updateDir + L"\\data", "file");
-        Started started = start();
-        answerMessageBoxShowing(started.pid, failureText(dest));
-        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-        EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
-        EXPECT_EQ(readFile(box_.updateDir + L"\\data"), "file");
-        if (!folder) {
-            EXPECT_EQ(readFile(dest), "old");
-            SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-    }
+    makeDirs(box_.root + L"\\data");
+    expectRefusedThroughEveryProbe(L"data");
+}
+
+TEST_F(Replacement, ReadOnlyFileInTheWayIsRefusedOnEveryProbe)
+{
+    writeFile(box_.root + L"\\data", "old");
+    SKIP_UNLESS(makeReadOnly(box_.root + L"\\data", &why));
+    expectRefusedThroughEveryProbe(L"data");
+    EXPECT_EQ(readFile(box_.root + L"\\data"), "old");
+    SetFileAttributesW((box_.root + L"\\data").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
