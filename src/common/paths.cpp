@@ -176,6 +176,11 @@ bool staysBelow(const std::wstring& relative)
     return true;
 }
 
+bool liesBelow(const std::wstring& finalPath, const std::wstring& folder)
+{
+    return staysBelow(lexicallyRelative(finalPath, folder));
+}
+
 std::wstring fullPath(const std::wstring& path)
 {
     std::wstring full;
@@ -250,9 +255,8 @@ namespace {
 // The final form of an existing path; an empty result when it does not exist.
 std::wstring finalPath(const std::wstring& path)
 {
-    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) {
         const DWORD code = GetLastError();
         if (isMissingPathError(code))

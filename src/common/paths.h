@@ -35,6 +35,13 @@ std::wstring lexicallyRelative(const std::wstring& path, const std::wstring& bas
 // to: not empty, not rooted, no drive, no "." or ".." element.
 bool staysBelow(const std::wstring& relative);
 
+// True when a final path names something strictly below a folder's final path.
+bool liesBelow(const std::wstring& finalPath, const std::wstring& folder);
+
+// Opened beside everybody: others may go on reading, writing and deleting the file
+// while we look at it.
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The part of the path that exists, resolved through the file system to its final
 // form (links and junctions followed, letter case and long names as stored, no
 // "\\?\" prefix), then the rest appended with "." and ".." resolved lexically.

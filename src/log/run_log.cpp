@@ -33,9 +33,9 @@ bool isPlainFile(HANDLE file, const std::wstring& expected)
 // cannot, and there the name stays and the log is not written).
 bool removeName(const wchar_t* path, const std::wstring& expected)
 {
-    UniqueFileHandle name(CreateFileW(
-        path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFileHandle name(CreateFileW(path, DELETE, shareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr));
     if (!name || !sameFinalPath(finalPathOf(name.get(), expected), expected))
         return false;
     FILE_DISPOSITION_INFO dispose = {TRUE};

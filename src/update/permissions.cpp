@@ -25,9 +25,8 @@ struct AdministratorsSid {
 FolderSecurity securityForFilesIn(const std::wstring& exactFolder)
 {
     FolderSecurity security;
-    const UniqueFileHandle folder(CreateFileW(
-        exactFolder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle folder(CreateFileW(exactFolder.c_str(), READ_CONTROL, shareAll, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     UniqueLocalDescriptor parent;
     if (!folder ||
         GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
@@ -71,16 +70,15 @@ bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& ca
 {
     // The name itself, not what it may lead to.
     const UniqueFileHandle file(CreateFileW(
-        exactDest.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        exactDest.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, shareAll,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file || !isPlainSingleFile(file.get()))
         return false;
     // Wine follows a Linux link even when asked not to: where the handle leads counts.
     try {
         const std::wstring leadsTo =
             withRequestedNames(finalPathOf(file.get(), exactDest), exactDest);
-        if (!staysBelow(lexicallyRelative(leadsTo, canonicalRoot)))
+        if (!liesBelow(leadsTo, canonicalRoot))
             return false;
     } catch (const FileSystemError&) {
         return false;

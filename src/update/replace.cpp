@@ -39,15 +39,9 @@ Found probe(const std::wstring& dest)
 // launcher just downloaded) would make the move fail after the old file had gone.
 bool canMove(const std::wstring& source)
 {
-    const UniqueFileHandle file(
-        CreateFileW(source.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle file(CreateFileW(source.c_str(), DELETE, shareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file || !isRefusal(GetLastError());
-}
-
-bool isBelow(const std::wstring& finalPath, const std::wstring& folder)
-{
-    return staysBelow(lexicallyRelative(finalPath, folder));
 }
 
 void pause()
@@ -137,7 +131,7 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
     // applied. dest itself needs no look: a rename replaces the name, never what a
     // link there leads to.
     const std::wstring leadsTo = appendPath(resolved.destFolder, fileName(dest));
-    if (!isBelow(leadsTo, resolved.root)) {
+    if (!liesBelow(leadsTo, resolved.root)) {
         logLine("Outside of target, ignore it");
         return;
     }
@@ -147,7 +141,8 @@ void replaceFile(const std::wstring& source, const std::wstring& dest, const Res
         logLine("Same file, ignore it");
         return;
     }
-    if (sameFinalPath(leadsTo, resolved.updateFolder) || isBelow(leadsTo, resolved.updateFolder)) {
+    if (sameFinalPath(leadsTo, resolved.updateFolder) ||
+        liesBelow(leadsTo, resolved.updateFolder)) {
         logLine("Inside the update folder, ignore it");
         return;
     }

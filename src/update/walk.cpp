@@ -61,8 +61,6 @@ struct UpdateFile {
     UniqueFileHandle opened;
 };
 
-constexpr DWORD allSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Where a file opened by name leads, and whether another name shares it.
 UpdateFile resolveOpened(UniqueFileHandle file, const std::wstring& exact,
                          const std::wstring& shown, const std::wstring& itself)
@@ -87,7 +85,7 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
     const std::wstring itself = appendPath(canonicalDir, name);
     UniqueFileHandle itselfOpened(CreateFileW(
         exact.c_str(), DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-        allSharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     FILE_BASIC_INFO basic;
     if (itselfOpened &&
         GetFileInformationByHandleEx(itselfOpened.get(), FileBasicInfo, &basic, sizeof basic) &&
@@ -95,7 +93,7 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
         return resolveOpened(std::move(itselfOpened), exact, shown, itself);
     itselfOpened.reset();
     // A link, or a file that another program holds: followed, and opened only to look.
-    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, allSharing, nullptr,
+    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) {
         const DWORD code = GetLastError();
@@ -134,9 +132,7 @@ void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
                  file.opened ? file.opened.get() : nullptr});
 }
 
-void walkFolder(const Folder& dir, Walk& walk);
-
-// The entries of one folder, after its "Step" line.
+// The entries of one folder, after its "Step" line: files applied, folders entered.
 void listFolder(const Folder& dir, Walk& walk)
 {
     WIN32_FIND_DATAW entry;
@@ -167,7 +163,8 @@ void listFolder(const Folder& dir, Walk& walk)
                 } else {
                     logLine("It's a directory, go down");
                     walk.ancestors.push_back(canonical);
-                    walkFolder({shown, exact, canonical}, walk);
+                    logPath("Step", shown);
+                    listFolder({shown, exact, canonical}, walk);
                     walk.ancestors.pop_back();
                 }
             } else if (isOwnFile(name)) {
@@ -185,21 +182,14 @@ void listFolder(const Folder& dir, Walk& walk)
     }
 }
 
-void walkFolder(const Folder& dir, Walk& walk)
-{
-    logPath("Step", dir.shown);
-    listFolder(dir, walk);
-}
-
 } // namespace
 
 bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
 {
     if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    UniqueFileHandle target(CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFileHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!target) {
         const DWORD code = GetLastError();
         if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)

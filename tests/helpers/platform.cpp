@@ -1,6 +1,7 @@
 #include "helpers/platform.h"
 
 #include "common/unique_any.h"
+#include "helpers/harness.h"
 #include "helpers/process_start.h"
 
 #include <winioctl.h>
@@ -61,16 +62,6 @@ bool runLinux(const std::wstring& program, const std::wstring& arguments, Done d
         Sleep(20);
     }
     return false;
-}
-
-std::wstring inQuotes(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool listed(const std::wstring& path)
