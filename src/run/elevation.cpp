@@ -9,38 +9,60 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
-bool isRunningAsAdmin()
+namespace {
+
+// `token`: an impersonation token, or null for the one this thread acts with.
+bool isAdministratorsMember(HANDLE token)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    UniqueAny<PSID, &FreeSid> administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put()))
         return false;
-    UniqueAny<PSID, &FreeSid> sid(administrators);
     BOOL member = FALSE;
-    if (!CheckTokenMembership(nullptr, sid.get(), &member))
+    if (!CheckTokenMembership(token, administrators.get(), &member))
         member = FALSE;
     return member != FALSE;
 }
 
-void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt)
+} // namespace
+
+bool isRunningAsAdmin()
 {
+    return isAdministratorsMember(nullptr);
+}
+
+bool isAdministratorToken(HANDLE token)
+{
+    // CheckTokenMembership takes an impersonation token only.
+    UniqueHandle impersonation;
+    return DuplicateToken(token, SecurityIdentification, impersonation.put()) &&
+           isAdministratorsMember(impersonation.get());
+}
+
+void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt,
+                      FirstAsk first)
+{
+    if (first == FirstAsk::User && prompt() != IDOK)
+        return;
     while (!request()) {
         if (prompt() != IDOK)
             return;
     }
 }
 
-void relaunchElevated()
+void relaunchElevated(FirstAsk first)
 {
     const std::wstring self = ownModulePath();
+    // Passed on explicitly: the twin checks it, and the system need not keep ours.
+    const std::wstring folder = currentDirectory();
     relaunchElevated(
-        [&self] {
+        [&self, &folder] {
             // The arguments exactly as they stood, so that the twin splits out the same.
             const wchar_t* const parameters = PathGetArgsW(GetCommandLineW());
-            const HINSTANCE result =
-                ShellExecuteW(nullptr, L"runas", self.c_str(), parameters, nullptr, SW_SHOWNORMAL);
+            const HINSTANCE result = ShellExecuteW(nullptr, L"runas", self.c_str(), parameters,
+                                                   folder.c_str(), SW_SHOWNORMAL);
             return reinterpret_cast<UINT_PTR>(result) > 32;
         },
-        showRetryPrompt);
+        showRetryPrompt, first);
 }

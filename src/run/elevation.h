@@ -1,18 +1,29 @@
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
-#include <string>
 
 // True when the token this thread acts with is an enabled member of the built-in
 // Administrators group. A group present for deny only (an administrator's process
 // that has not been elevated) does not count; any failure means "no".
 bool isRunningAsAdmin();
 
+// The same question about another process's token (opened with TOKEN_QUERY and
+// TOKEN_DUPLICATE).
+bool isAdministratorToken(HANDLE token);
+
+// Who is asked first: Windows for the elevated instance, or the user whether to ask
+// Windows at all (a twin that Windows started without rights: asking again unasked
+// would only start the same twin again, and that one the next, for ever).
+enum class FirstAsk { Windows, User };
+
 // Asks Windows for an elevated instance of this executable with the same arguments
 // and working directory, and asks the user whether to try again while that is
 // refused. Returns once a request was accepted or the user gave up.
-void relaunchElevated();
+void relaunchElevated(FirstAsk first);
 
 // The retry loop itself: `request` asks for the elevated instance and tells whether
 // Windows accepted; `prompt` asks the user and gives the message box's answer.
-void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt);
+void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt,
+                      FirstAsk first);

@@ -1,6 +1,7 @@
 #include "run/environment.h"
 
 #include "common/fs_error.h"
+#include "common/paths.h"
 #include "common/win32_text.h"
 
 #include <windows.h>
@@ -23,4 +24,16 @@ std::wstring ownModulePath(size_t initialCapacity)
                  DWORD capacity) { return GetModuleFileNameW(nullptr, buffer, capacity); },
               path, initialCapacity > 0 ? initialCapacity : 1);
     return path;
+}
+
+bool isOwnExecutable(const std::wstring& image)
+{
+    return !image.empty() && sameFinalPath(fullPath(image), fullPath(ownModulePath()));
+}
+
+bool holdsOwnExecutable(const std::wstring& folder)
+{
+    const std::wstring self = ownModulePath();
+    const std::wstring ownFolder = self.substr(0, self.size() - fileName(self).size());
+    return sameFinalPath(weaklyCanonical(folder), weaklyCanonical(ownFolder));
 }

@@ -3,6 +3,7 @@
 #include "common/paths.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
+#include "run/desktop_shell.h"
 #include "run/elevation.h"
 #include "run/environment.h"
 #include "run/library_search.h"
@@ -20,6 +21,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictLibrarySearchToSystem();
+    const ComApartment com = enterComApartment();
     std::wstring updateDir;
     // Every failure ends in the handlers below, the same way: its line in the log, the
     // failure message naming the file or folder concerned, exit code 1, and no launcher
@@ -28,14 +30,22 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         if (!isRunningAsAdmin()) {
             // Hand over to an elevated twin, and stay until the launcher has ended: the
-            // twin waits for us, so it touches no file while the launcher runs.
-            relaunchElevated();
-            if (UniqueHandle parent = findParentProcess())
-                waitForExit(std::move(parent));
+            // twin waits for us, so it touches no file while the launcher runs. A twin
+            // that came back without rights asks the user before it asks again.
+            ParentProcess parent = findParentProcess();
+            relaunchElevated(isOwnExecutable(parent.image) ? FirstAsk::User : FirstAsk::Windows);
+            if (parent.handle)
+                waitForExit(std::move(parent.handle));
             return 0;
         }
 
         updateDir = currentDirectory();
+        // As administrator, only the folder we were shipped in is the update: started
+        // anywhere else, we would move that folder's files into the root.
+        if (!holdsOwnExecutable(updateDir)) {
+            showFailureMessage(updateDir);
+            return 1;
+        }
         openRunLog(appendPath(updateDir, logFileName).c_str());
         const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
         if (args.size() < 2) {
@@ -49,11 +59,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             logText("File to remove: ", args[i]);
         logPath("updateDir = ", updateDir);
 
-        if (UniqueHandle parent = findParentProcess())
-            terminateAndWait(std::move(parent));
+        // The launcher comes back with the rights of whoever started the update: read
+        // now, since the parent is gone after the wait. One we cannot vouch for was
+        // no administrator.
+        ParentProcess parent = findParentProcess();
+        const LauncherRights launcherRights =
+            parent.administrator ? LauncherRights::Ours : LauncherRights::SignedInUser;
+        if (parent.handle)
+            terminateAndWait(std::move(parent.handle));
 
         applyUpdateTree(updateDir, targetDir);
-        startLauncher(targetDir);
+        startLauncher(targetDir, launcherRights);
         logLine("All done, exiting");
         closeRunLog();
         return 0;

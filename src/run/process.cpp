@@ -2,6 +2,8 @@
 
 #include "common/paths.h"
 #include "log/run_log.h"
+#include "run/desktop_shell.h"
+#include "run/elevation.h"
 
 #include <tlhelp32.h>
 
@@ -47,7 +49,28 @@ bool createdNoLaterThanUs(HANDLE process)
     return theirs.QuadPart <= ours.QuadPart;
 }
 
-UniqueHandle findParentProcess()
+namespace {
+
+bool hasAdministratorToken(HANDLE process)
+{
+    UniqueHandle token;
+    return OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, token.put()) &&
+           isAdministratorToken(token.get());
+}
+
+std::wstring imageOf(HANDLE process)
+{
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process, 0, &image[0], &length))
+        return {};
+    image.resize(length);
+    return image;
+}
+
+} // namespace
+
+ParentProcess findParentProcess()
 {
     const DWORD self = GetCurrentProcessId();
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -61,8 +84,9 @@ UniqueHandle findParentProcess()
         return {};
     snapshot.reset();
 
-    UniqueHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
-    if (!parent)
+    ParentProcess parent;
+    parent.handle.reset(OpenProcess(SYNCHRONIZE, FALSE, parentId));
+    if (!parent.handle)
         return {};
     // While we hold the handle the id cannot pass to another process, so a second,
     // short-lived handle by the same id reaches the same one. A process younger than
@@ -70,6 +94,10 @@ UniqueHandle findParentProcess()
     UniqueHandle query(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentId));
     if (query && !createdNoLaterThanUs(query.get()))
         return {};
+    if (query) {
+        parent.administrator = hasAdministratorToken(query.get());
+        parent.image = imageOf(query.get());
+    }
     return parent;
 }
 
@@ -99,10 +127,18 @@ std::wstring launcherPath(const std::wstring& targetDir)
 
 } // namespace
 
-void startLauncher(const std::wstring& targetDir)
+void startLauncher(const std::wstring& targetDir, LauncherRights rights)
 {
     logLine("Preparing for exe launch");
     const std::wstring path = launcherPath(targetDir);
+    // A launcher that is not there is left to the direct start, which fails without a
+    // word; the shell would show the user an error of its own.
+    if (rights == LauncherRights::SignedInUser &&
+        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        startThroughDesktopShell(path, targetDir)) {
+        logLine("Launched");
+        return;
+    }
     // The launcher's own path, quoted, as its only element: with no command line
     // Windows would pass the bare path, which splits at every blank into arguments
     // ("Launcher.exe") the launcher was never given.

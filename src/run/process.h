@@ -9,9 +9,18 @@
 // The program the updater starts again when it is done, in the root folder.
 extern const char launcherExeName[];
 
-// The process that started this one, opened for waiting (SYNCHRONIZE) only; none when
-// it has ended, cannot be opened, or its id now belongs to a younger process.
-UniqueHandle findParentProcess();
+// The process that started this one, as found while it still runs.
+struct ParentProcess {
+    // Opened for waiting (SYNCHRONIZE) only; none when it has ended, cannot be opened, or
+    // its id now belongs to a younger process.
+    UniqueHandle handle;
+    // Its token is an enabled member of the built-in Administrators group; false when
+    // that cannot be read.
+    bool administrator = false;
+    // The full path of its executable; empty when it cannot be read.
+    std::wstring image;
+};
+ParentProcess findParentProcess();
 
 // Whether a process could have started this one: it was created no later than we were.
 // A process whose creation time cannot be read is given the benefit of the doubt.
@@ -28,6 +37,11 @@ void waitForExit(UniqueHandle process);
 // parent's end however it came about.
 void terminateAndWait(UniqueHandle process);
 
-// Starts the launcher from targetDir, detached, with no arguments and none of our
-// handles; whether it started is not examined.
-void startLauncher(const std::wstring& targetDir);
+// Whose rights the launcher is started with: ours (administrator), or those of the
+// user signed in at the desktop, through the desktop shell.
+enum class LauncherRights { Ours, SignedInUser };
+
+// Starts the launcher from targetDir, with no arguments: through the desktop shell for
+// the signed-in user where asked and a shell answers, else directly, detached and with
+// none of our handles. Whether it started is not examined.
+void startLauncher(const std::wstring& targetDir, LauncherRights rights);

@@ -1,8 +1,5 @@
 #include "update/permissions.h"
 
-#include "common/fs_error.h"
-#include "common/paths.h"
-
 #include <aclapi.h>
 
 namespace {
@@ -22,14 +19,11 @@ struct AdministratorsSid {
 
 } // namespace
 
-FolderSecurity securityForFilesIn(const std::wstring& exactFolder)
+FolderSecurity securityForFilesIn(HANDLE folder)
 {
     FolderSecurity security;
-    const UniqueFileHandle folder(CreateFileW(exactFolder.c_str(), READ_CONTROL, shareAll, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     UniqueLocalDescriptor parent;
-    if (!folder ||
-        GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT,
                         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                             DACL_SECURITY_INFORMATION,
                         nullptr, nullptr, nullptr, nullptr, parent.put()) != ERROR_SUCCESS)
@@ -63,27 +57,6 @@ FolderSecurity securityForFilesIn(const std::wstring& exactFolder)
         dacl->AceCount > 0)
         security.dacl = dacl;
     return security;
-}
-
-bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& canonicalRoot,
-                           const FolderSecurity& security)
-{
-    // The name itself, not what it may lead to.
-    const UniqueFileHandle file(CreateFileW(
-        exactDest.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, shareAll,
-        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file || !isPlainSingleFile(file.get()))
-        return false;
-    // Wine follows a Linux link even when asked not to: where the handle leads counts.
-    try {
-        const std::wstring leadsTo =
-            withRequestedNames(finalPathOf(file.get(), exactDest), exactDest);
-        if (!liesBelow(leadsTo, canonicalRoot))
-            return false;
-    } catch (const FileSystemError&) {
-        return false;
-    }
-    return applyFolderSecurity(file.get(), security);
 }
 
 bool applyFolderSecurity(HANDLE file, const FolderSecurity& security)

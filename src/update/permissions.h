@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 // The access list and owner that a file installed into one folder gets: the entries it
 // inherits there, as a file created in that folder by the Administrators group would
 // have them, and Administrators as owner. A move keeps the source's security, and the
@@ -23,18 +21,11 @@ struct FolderSecurity {
     PACL dacl = nullptr; // in `file`
 };
 
-// Computed once per folder from the folder's own security descriptor. A volume without
-// permissions (or a folder whose security cannot be read) gives no access list: the
-// files are then left as they are.
-FolderSecurity securityForFilesIn(const std::wstring& exactFolder);
+// Computed once per folder from the security descriptor of the folder, open with
+// READ_CONTROL. A volume without permissions (or a folder whose security cannot be
+// read) gives no access list: the files then keep their own.
+FolderSecurity securityForFilesIn(HANDLE folder);
 
 // Gives an open file the folder's security: Administrators as owner and, where the
 // folder's list is known, the entries inherited from it. Best effort.
 bool applyFolderSecurity(HANDLE file, const FolderSecurity& security);
-
-// Gives the installed file at dest the folder's security, through a handle opened on
-// the name itself, and only when that handle shows a plain file with exactly one name
-// whose final path lies below the root: never through a link to a file elsewhere,
-// never on a file that another name shares. Best effort: returns whether it was done.
-bool takeOverInstalledFile(const std::wstring& exactDest, const std::wstring& canonicalRoot,
-                           const FolderSecurity& security);

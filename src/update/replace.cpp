@@ -1,22 +1,21 @@
 #include "update/replace.h"
 
 #include "common/fs_error.h"
-#include "common/paths.h"
-#include "common/unique_any.h"
 #include "log/run_log.h"
+#include "update/in_folder.h"
 
 #include <windows.h>
 
 #include <chrono>
-#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int lastTry = 3;
 constexpr std::chrono::milliseconds pauseBetweenTries{500};
-
-enum class Found { Nothing, Writable, Refused };
+constexpr unsigned long openExisting = 1; // FILE_OPEN
+constexpr unsigned long createNew = 2;    // FILE_CREATE
 
 bool isRefusal(DWORD code)
 {
@@ -25,23 +24,15 @@ bool isRefusal(DWORD code)
 
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
-Found probe(const std::wstring& dest)
+// A link at dest is looked at itself: the move replaces the name, never its target.
+bool isWritable(const Destination& dest)
 {
-    const UniqueFileHandle file(CreateFileW(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file)
-        return Found::Writable;
-    return isRefusal(GetLastError()) ? Found::Refused : Found::Nothing;
-}
-
-// The update file can be moved away when it opens for deletion beside everybody else:
-// a program that holds it without delete sharing (a virus scanner reading what the
-// launcher just downloaded) would make the move fail after the old file had gone.
-bool canMove(const std::wstring& source)
-{
-    const UniqueFileHandle file(CreateFileW(source.c_str(), DELETE, shareAll, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file || !isRefusal(GetLastError());
+    if (!dest.folder)
+        return true; // nothing can stand in a folder that is not there: the move says so
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle file =
+        openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, openExisting, error);
+    return file || !isRefusal(error);
 }
 
 void pause()
@@ -54,110 +45,103 @@ void pause()
     }
 }
 
-[[noreturn]] void throwMoveError(DWORD code, const std::wstring& dest)
+[[noreturn]] void throwMoveError(DWORD code, const Destination& dest)
 {
-    throw FileSystemError("rename", code, shownPath(dest), FileSystemError::Shown::WithoutPath);
+    throw FileSystemError("rename", code, dest.shown, FileSystemError::Shown::WithoutPath);
 }
 
-// Across volumes no rename can replace dest: the new file is copied whole beside dest
-// under a name of its own, and only then renamed over dest, so that a copy cut short
-// (a full disk) leaves the old file as it was. The copy is removed on any failure.
-void copyAcrossVolumes(const std::wstring& source, const std::wstring& dest)
+bool copyContent(HANDLE from, HANDLE to)
 {
-    std::wstring copy;
-    for (unsigned attempt = 0;; ++attempt) {
-        copy = dest + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-               std::to_wstring(attempt) + L".new";
-        if (CopyFileExW(source.c_str(), copy.c_str(), nullptr, nullptr, nullptr,
-                        COPY_FILE_FAIL_IF_EXISTS))
-            break;
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_EXISTS && attempt < 100)
-            continue; // somebody else's file: never touched
-        DeleteFileW(copy.c_str());
-        throwMoveError(code, dest);
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN))
+        return false;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            return false;
+        if (read == 0)
+            return true;
+        DWORD written = 0;
+        if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read)
+            return false;
     }
-    if (!MoveFileExW(copy.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD code = GetLastError();
-        DeleteFileW(copy.c_str());
-        throwMoveError(code, dest);
+}
+
+// Across volumes no rename can replace dest: the new file is copied whole, from the
+// handle the run holds, into a file of its own beside dest, and only then renamed over
+// dest, so that a copy cut short (a full disk) leaves the old file as it was. The copy
+// is removed on any failure; the update file, once the copy is in place.
+void copyAcrossVolumes(HANDLE updateFile, const Destination& dest)
+{
+    UniqueFileHandle copy;
+    DWORD error = ERROR_SUCCESS;
+    for (unsigned attempt = 0; !copy; ++attempt) {
+        const std::wstring name = dest.name + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(attempt) + L".new";
+        copy = openInFolder(dest.folder, name,
+                            GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER, 0,
+                            createNew, error);
+        const bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (!copy && (!nameTaken || attempt == 100))
+            throwMoveError(error, dest); // somebody else's file is never touched
     }
+    FILE_BASIC_INFO times;
+    const bool copied = copyContent(updateFile, copy.get());
+    if (!copied)
+        error = GetLastError();
+    else if (GetFileInformationByHandleEx(updateFile, FileBasicInfo, &times, sizeof times))
+        SetFileInformationByHandle(copy.get(), FileBasicInfo, &times, sizeof times);
+    if (copied)
+        error = renameIntoFolder(copy.get(), dest.folder, dest.name);
+    if (!copied || error != ERROR_SUCCESS) {
+        deleteOpened(copy.get());
+        throwMoveError(error, dest);
+    }
+    applyFolderSecurity(copy.get(), *dest.security);
     // The new file is in place; an update file that stays behind too is only a copy.
-    if (!DeleteFileW(source.c_str()))
-        throw FileSystemError("remove", GetLastError(), shownPath(source),
+    if (!deleteOpened(updateFile))
+        throw FileSystemError("remove", GetLastError(), dest.shown,
                               FileSystemError::Shown::WithoutPath);
 }
 
-// Renames the open file to dest, replacing what stands there.
-bool renameOpened(HANDLE file, const std::wstring& dest)
-{
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + dest.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(dest.size() * sizeof(wchar_t));
-    memcpy(rename->FileName, dest.data(), dest.size() * sizeof(wchar_t));
-    return SetFileInformationByHandle(file, FileRenameInfo, rename,
-                                      static_cast<DWORD>(buffer.size())) != FALSE;
-}
-
 // One replacing step: the old file stays at dest whenever the new one does not arrive.
-// The file the walk opened is moved through its handle and given its new security on
-// that same handle: what is moved and what is reset are one file, whatever is done to
-// the names meanwhile.
-void moveIntoPlace(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
+// What is moved and what is given its new security are one file, the one the walk
+// opened and checked, whatever is done to the names meanwhile.
+void moveIntoPlace(HANDLE updateFile, const Destination& dest)
 {
-    if (resolved.opened ? renameOpened(resolved.opened, dest)
-                        : MoveFileExW(source.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        if (resolved.opened)
-            applyFolderSecurity(resolved.opened, *resolved.security);
-        else
-            takeOverInstalledFile(dest, resolved.root, *resolved.security);
+    if (!dest.folder)
+        throwMoveError(dest.folderError, dest);
+    const DWORD error = renameIntoFolder(updateFile, dest.folder, dest.name);
+    if (error == ERROR_SUCCESS) {
+        applyFolderSecurity(updateFile, *dest.security);
         return;
     }
-    const DWORD code = GetLastError();
-    if (code != ERROR_NOT_SAME_DEVICE)
-        throwMoveError(code, dest);
-    copyAcrossVolumes(source, dest);
-    takeOverInstalledFile(dest, resolved.root, *resolved.security);
+    if (error != ERROR_NOT_SAME_DEVICE)
+        throwMoveError(error, dest);
+    copyAcrossVolumes(updateFile, dest);
 }
 
 } // namespace
 
-void replaceFile(const std::wstring& source, const std::wstring& dest, const Resolved& resolved)
+void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
+                 const OpenUpdateFile& openUpdateFile)
 {
-    // A folder below the root can be a link to elsewhere: as administrator we write
-    // nowhere but below the root, and never over the update that is still to be
-    // applied. dest itself needs no look: a rename replaces the name, never what a
-    // link there leads to.
-    const std::wstring leadsTo = appendPath(resolved.destFolder, fileName(dest));
-    if (!liesBelow(leadsTo, resolved.root)) {
-        logLine("Outside of target, ignore it");
-        return;
-    }
-    // Moving the file onto itself would destroy it (a root folder that is the update
-    // folder).
-    if (sameFinalPath(leadsTo, resolved.source)) {
-        logLine("Same file, ignore it");
-        return;
-    }
-    if (sameFinalPath(leadsTo, resolved.updateFolder) ||
-        liesBelow(leadsTo, resolved.updateFolder)) {
-        logLine("Inside the update folder, ignore it");
-        return;
-    }
     for (int tries = 0;; ++tries) {
-        // Holding the walk's handle, opened for deletion, the update file can be moved:
-        // whoever opens it after us has to let it be deleted.
-        if (probe(dest) != Found::Refused && (resolved.opened || canMove(source)))
+        // Holding the update file, opened for deletion and sharing no writes, it can be
+        // moved, and nobody writes into it any more: whoever opens it after us has to
+        // let it be deleted and may only read.
+        if (!updateFile)
+            updateFile = openUpdateFile();
+        if (updateFile && isWritable(dest))
             break;
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
-            throw FileLocked{shownPath(dest)};
+            throw FileLocked{dest.shown};
         pause();
     }
     // Two lines for the one replacing move: readers of earlier logs know them.
     logLine("Remove it");
     logLine("Move it");
-    moveIntoPlace(source, dest, resolved);
+    moveIntoPlace(updateFile.get(), dest);
 }

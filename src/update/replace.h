@@ -1,19 +1,21 @@
 #pragma once
 
+#include "common/unique_any.h"
 #include "update/permissions.h"
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
 
-// What the walk has already resolved through the file system for one update file, so
-// that the replacement asks nothing twice. Final paths, shown without the verbatim
-// prefix.
-struct Resolved {
-    std::wstring source;            // the update file's final path
-    std::wstring root;              // the root folder's final path
-    std::wstring updateFolder;      // the update folder's final path
-    std::wstring destFolder;        // the final path of the folder that is to hold dest
+// Where one update file goes, as the walk has decided and checked it: its name in the
+// folder that is to hold it, reached through that folder's handle.
+struct Destination {
+    std::wstring shown;             // dest as the user is to see it (the failure message names it)
+    HANDLE folder;                  // held open by the walk; null when it could not be opened
+    DWORD folderError;              // why not, then: the move fails with this code
+    std::wstring name;              // dest's name in that folder
     const FolderSecurity* security; // what files installed into that folder get
-    HANDLE opened; // the update file itself, open for its move and its security, or null
 };
 
 // dest stayed locked (or the update file stayed held) through every try. The log
@@ -22,10 +24,15 @@ struct FileLocked {
     std::wstring dest; // as the user is to see it
 };
 
-// Puts source in the place of dest, once dest can be opened for writing and source
-// can be moved. Both are exact (verbatim) paths. Returns with the file in place, or,
-// when dest leads outside the root, into the update folder, or is the update file
-// itself, with nothing changed. The old file at dest stays as it was unless the new
-// one takes its place. Throws FileLocked when the tries run out, FileSystemError when
-// the move fails.
-void replaceFile(const std::wstring& source, const std::wstring& dest, const Resolved& resolved);
+// Gives the update file open for its move, or none while another program holds it so
+// that it cannot be (the walk checks again what the name leads to).
+using OpenUpdateFile = std::function<UniqueFileHandle()>;
+
+// Puts the update file in the place of dest, once dest can be opened for writing and
+// the update file can be opened for its move: moved through its handle into the held
+// folder, and given that folder's security on the same handle. `updateFile` is the
+// walk's handle, or none while the file is held. The old file at dest stays as it was
+// unless the new one takes its place. Throws FileLocked when the tries run out,
+// FileSystemError when the move fails.
+void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
+                 const OpenUpdateFile& openUpdateFile);

@@ -5,6 +5,8 @@
 #include "common/own_files.h"
 #include "common/unique_any.h"
 #include "log/run_log.h"
+#include "update/in_folder.h"
+#include "update/permissions.h"
 #include "update/replace.h"
 
 #include <windows.h>
@@ -22,6 +24,16 @@ struct Folder {
     std::wstring canonical;
 };
 
+// The folder that is to hold the files of one folder of the update, held open from its
+// check until the walk moves on: the files land in the folder that was checked.
+struct DestFolder {
+    std::wstring exact;      // as it was opened
+    UniqueFileHandle handle; // none when it cannot be opened
+    DWORD openError = ERROR_SUCCESS;
+    std::wstring canonical; // where the handle leads
+    FolderSecurity security;
+};
+
 struct Walk {
     std::wstring targetDir; // as given
     std::wstring canonicalUpdateDir;
@@ -30,11 +42,7 @@ struct Walk {
     std::wstring exactTargetDir;
     std::wstring canonicalTargetDir;
     bool targetResolved = false;
-    // The last folder that was to hold a dest, and its final path: the files of one
-    // folder of the update all go to one folder.
-    std::wstring destFolder;
-    std::wstring canonicalDestFolder;
-    FolderSecurity destFolderSecurity;
+    DestFolder destFolder;
     // Canonical forms of the folders being walked, outermost first: a link back to
     // one of them would make the walk endless.
     std::vector<std::wstring> ancestors;
@@ -52,67 +60,113 @@ void resolveTarget(Walk& walk)
     walk.targetResolved = true;
 }
 
+void holdDestFolder(Walk& walk, const std::wstring& exact)
+{
+    DestFolder& folder = walk.destFolder;
+    if (folder.handle && folder.exact == exact)
+        return;
+    folder = DestFolder();
+    folder.exact = exact;
+    folder.handle = holdFolder(exact, folder.openError);
+    if (!folder.handle)
+        return;
+    folder.canonical =
+        withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
+    folder.security = securityForFilesIn(folder.handle.get());
+}
+
+// Opened for the move and the new security: readers may stay, writers may not. A
+// program that holds the file open for writing would otherwise go on writing into the
+// installed file, and one that holds it without delete sharing would make the move
+// fail after the old file had gone.
+UniqueFileHandle openForMove(const std::wstring& exact, DWORD& error)
+{
+    UniqueFileHandle file(CreateFileW(exact.c_str(),
+                                      DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES |
+                                          READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    error = file ? ERROR_SUCCESS : GetLastError();
+    return file;
+}
+
+// Whether an open file is the listed entry itself: a plain file with one name whose
+// final path is its own. Wine lists a link to a file as the file it leads to, and
+// opens what it leads to even when asked for the link: where the handle leads counts.
+bool isListedFile(HANDLE file, const std::wstring& exact, const std::wstring& itself)
+{
+    return isPlainSingleFile(file) &&
+           sameFinalPath(withRequestedNames(finalPathOf(file, shownPath(exact)), exact), itself);
+}
+
 struct UpdateFile {
     std::wstring canonical; // where it leads
-    bool sharedName;        // one of several names of one file
-    // The file itself, when it is a plain file with one name, opened once for all the
-    // update does with it: its move and its new security. None when another program's
-    // hold keeps it from being opened so, or when it is a link.
+    // A plain file with one name, reached by its own name: the only kind that is
+    // installed. A link, or a name of a file that has others (a DLL of another
+    // program), is not ours, wherever it leads.
+    bool ours;
+    // Open for all the update does with it: its move and its new security. None when
+    // another program holds it so that it cannot be opened so; the replacement tries
+    // again.
     UniqueFileHandle opened;
 };
 
-// Where a file opened by name leads, and whether another name shares it.
-UpdateFile resolveOpened(UniqueFileHandle file, const std::wstring& exact,
-                         const std::wstring& shown, const std::wstring& itself)
-{
-    FILE_STANDARD_INFO standard;
-    const bool shared =
-        GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
-        standard.NumberOfLinks > 1;
-    const std::wstring final = withRequestedNames(finalPathOf(file.get(), shown), exact);
-    if (!sameFinalPath(final, itself))
-        return {final, shared, {}};
-    return {itself, shared, shared ? UniqueFileHandle() : std::move(file)};
-}
-
-// Where an update file leads. One that is no link is its folder's final path and the
-// name the listing gave; the file system is asked all the same, since Wine lists a
-// link to a file as the file it leads to. A file with several names may be a name of a
-// file elsewhere (a DLL of another program): whatever it leads to, it is not ours.
 UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
                        const std::wstring& canonicalDir, const std::wstring& name)
 {
     const std::wstring itself = appendPath(canonicalDir, name);
-    UniqueFileHandle itselfOpened(CreateFileW(
-        exact.c_str(), DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-        shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FILE_BASIC_INFO basic;
-    if (itselfOpened &&
-        GetFileInformationByHandleEx(itselfOpened.get(), FileBasicInfo, &basic, sizeof basic) &&
-        !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return resolveOpened(std::move(itselfOpened), exact, shown, itself);
-    itselfOpened.reset();
-    // A link, or a file that another program holds: followed, and opened only to look.
-    UniqueFileHandle file(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) {
+    DWORD error = ERROR_SUCCESS;
+    UniqueFileHandle file = openForMove(exact, error);
+    if (file && isListedFile(file.get(), exact, itself))
+        return {itself, true, std::move(file)};
+    // Refused outright (its owner has denied administrators): never moved by a name
+    // that could be pointed elsewhere meanwhile.
+    if (!file && error != ERROR_SHARING_VIOLATION)
+        throw FileSystemError("rename", error, shown, FileSystemError::Shown::WithoutPath);
+    file.reset();
+    // A link, a shared name, or a file that another program holds: only looked at.
+    const UniqueFileHandle look(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!look) {
         const DWORD code = GetLastError();
         if (isMissingPathError(code))
-            return {itself, false, {}}; // a link whose target is gone: the link itself
+            return {itself, false, {}}; // a link whose target is gone
         throw FileSystemError("weakly_canonical", code, shown);
     }
-    UpdateFile resolved = resolveOpened(std::move(file), exact, shown, itself);
-    resolved.opened.reset();
-    return resolved;
+    const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
+    const bool held = error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, itself) &&
+                      isPlainSingleFile(look.get());
+    return {leadsTo, held, {}};
 }
 
-void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
+// Where dest leads may not be outside the root, the update file itself, or the update
+// folder: as administrator we write nowhere but below the root, and never over the
+// update that is still to be applied. Gives the refusal's log line, or null.
+const char* refusalOf(const Walk& walk, const UpdateFile& file, const std::wstring& name)
+{
+    const DestFolder& folder = walk.destFolder;
+    if (!folder.handle)
+        return nullptr; // nothing can land there: the move fails and says so
+    const std::wstring leadsTo = appendPath(folder.canonical, name);
+    if (!liesBelow(leadsTo, walk.canonicalTargetDir))
+        return "Outside of target, ignore it";
+    // Moving the file onto itself would destroy it (a root folder that is the update
+    // folder).
+    if (sameFinalPath(leadsTo, file.canonical))
+        return "Same file, ignore it";
+    if (sameFinalPath(leadsTo, walk.canonicalUpdateDir) ||
+        liesBelow(leadsTo, walk.canonicalUpdateDir))
+        return "Inside the update folder, ignore it";
+    return nullptr;
+}
+
+void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
 {
     const std::wstring relativePath = lexicallyRelative(file.canonical, walk.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
     // We run as administrator on a folder that the user can write to: a file reached
     // through a link to elsewhere must not be written anywhere but below the root.
-    if (file.sharedName || !staysBelow(relativePath)) {
+    if (!file.ours || !staysBelow(relativePath)) {
         logLine("Outside of target, ignore it");
         return;
     }
@@ -120,16 +174,28 @@ void applyFile(const std::wstring& exact, const UpdateFile& file, Walk& walk)
     logPath("dest=", dest);
     resolveTarget(walk);
     const std::wstring exactDest = appendPath(walk.exactTargetDir, relativePath);
-    const std::wstring destFolder = exactDest.substr(0, exactDest.size() - fileName(dest).size());
-    if (destFolder != walk.destFolder || walk.canonicalDestFolder.empty()) {
-        walk.destFolder = destFolder;
-        walk.canonicalDestFolder = weaklyCanonical(destFolder);
-        walk.destFolderSecurity = securityForFilesIn(destFolder);
+    const std::wstring name = fileName(exactDest);
+    holdDestFolder(walk, exactDest.substr(0, exactDest.size() - name.size()));
+    if (const char* refusal = refusalOf(walk, file, name)) {
+        logLine(refusal);
+        return;
     }
-    replaceFile(exact, exactDest,
-                {file.canonical, walk.canonicalTargetDir, walk.canonicalUpdateDir,
-                 walk.canonicalDestFolder, &walk.destFolderSecurity,
-                 file.opened ? file.opened.get() : nullptr});
+    const std::wstring itself = file.canonical;
+    replaceFile({shownPath(exactDest), walk.destFolder.handle.get(), walk.destFolder.openError,
+                 name, &walk.destFolder.security},
+                std::move(file.opened), [&exact, &itself] {
+                    // The name is looked at again: it may lead elsewhere by now.
+                    DWORD error = ERROR_SUCCESS;
+                    UniqueFileHandle again = openForMove(exact, error);
+                    if (again && !isListedFile(again.get(), exact, itself))
+                        again.reset();
+                    return again;
+                });
+}
+
+bool isWithin(const std::wstring& canonical, const std::wstring& folder)
+{
+    return sameFinalPath(canonical, folder) || liesBelow(canonical, folder);
 }
 
 // The entries of one folder, after its "Step" line: files applied, folders entered.
@@ -152,14 +218,18 @@ void listFolder(const Folder& dir, Walk& walk)
             const std::wstring exact = appendPath(dir.exact, name);
             logPath("Sub path", shown);
             if (leadsToFolder(exact, entry.dwFileAttributes)) {
-                // A folder that is no link resolves to its parent's final path and its
-                // listed name; a link is resolved through the file system.
-                const std::wstring canonical = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT
-                                                   ? weaklyCanonical(exact)
-                                                   : appendPath(dir.canonical, name);
-                if (std::find(walk.ancestors.begin(), walk.ancestors.end(), canonical) !=
-                    walk.ancestors.end()) {
+                // Resolved through the file system whatever the listing says: Wine lists
+                // a link to a folder as the folder.
+                const std::wstring canonical = weaklyCanonical(exact);
+                if (std::any_of(walk.ancestors.begin(), walk.ancestors.end(),
+                                [&canonical](const std::wstring& ancestor) {
+                                    return sameFinalPath(ancestor, canonical);
+                                })) {
                     logLine("Already walked, skip it");
+                } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
+                    // Listing a tree elsewhere (C:\ even) into a log that the user can
+                    // read, only to refuse every file in it, helps nobody.
+                    logLine("Outside of target, ignore it");
                 } else {
                     logLine("It's a directory, go down");
                     walk.ancestors.push_back(canonical);

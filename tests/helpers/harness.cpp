@@ -182,6 +182,7 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
     SetEnvironmentVariableW(L"QLU_END", options.end.c_str());
     SetEnvironmentVariableW(L"QLU_TEST_PID", std::to_wstring(GetCurrentProcessId()).c_str());
     SetEnvironmentVariableW(L"QLU_RESTRICTED", options.restricted ? L"1" : nullptr);
+    SetEnvironmentVariableW(L"QLU_RESTRICTED_PARENT", options.restrictedParent ? L"1" : nullptr);
     SetEnvironmentVariableW(L"QLU_SUSPENDED", options.suspended ? L"1" : nullptr);
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};

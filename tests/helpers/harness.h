@@ -33,12 +33,13 @@ bool exists(const std::wstring& path);
 void copyFile(const std::wstring& from, const std::wstring& to);
 
 struct StartOptions {
-    std::wstring args;         // the text after the program path, verbatim
-    std::wstring end = L"now"; // when the stand-in ends: "now", "delay:<ms>", "event:<name>"
-    bool restricted = false;   // Administrators for deny-only: an unelevated instance
-    bool suspended = false;    // the test resumes the updater's thread itself
-    std::wstring updater;      // default: the sandbox's copy
-    std::wstring workDir;      // default: the sandbox's update folder
+    std::wstring args;             // the text after the program path, verbatim
+    std::wstring end = L"now";     // when the stand-in ends: "now", "delay:<ms>", "event:<name>"
+    bool restricted = false;       // Administrators for deny-only: an unelevated instance
+    bool restrictedParent = false; // an administrator's updater whose parent is not one
+    bool suspended = false;        // the test resumes the updater's thread itself
+    std::wstring updater;          // default: the sandbox's copy
+    std::wstring workDir;          // default: the sandbox's update folder
 };
 
 // A program started for the test: creation retried through Wine's transient error

@@ -9,6 +9,9 @@
 //   QLU_TEST_PID  the process that receives the handles (0: nobody)
 //   QLU_END       "now", "delay:<ms>" or "event:<name>"
 //   QLU_RESTRICTED  "1": start the updater with Administrators for deny-only
+//   QLU_RESTRICTED_PARENT  "1": the stand-in itself runs with Administrators for
+//                   deny-only and starts the updater as administrator (an unelevated
+//                   launcher, or first instance, that an elevated instance has as parent)
 //   QLU_SUSPENDED   "1": leave the updater suspended; the test resumes it
 //   QLU_HIDE_IMAGE  "1": move the updater's file away before it runs, so that every
 //                   request for an elevated twin fails (as when the user declines)
@@ -61,10 +64,51 @@ UniqueHandle restrictedToken()
     return restricted;
 }
 
+// The stand-in again, with a restricted token, given an administrator's token to start
+// the updater with (QLU_ADMIN_TOKEN, an inherited handle); ends when that one ends.
+[[noreturn]] void becomeRestrictedParent()
+{
+    UniqueHandle own;
+    UniqueHandle admin;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()) ||
+        !DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, &inherit, SecurityImpersonation,
+                          TokenPrimary, admin.put()))
+        fail("DuplicateTokenEx");
+    SetEnvironmentVariableW(
+        L"QLU_ADMIN_TOKEN",
+        std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(admin.get())))
+            .c_str());
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = std::wstring(L"\"") + self + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info = {};
+    const UniqueHandle token = restrictedToken();
+    if (!createProcessRetrying([&] {
+            return CreateProcessAsUserW(token.get(), self, &commandLine[0], nullptr, nullptr, TRUE,
+                                        0, nullptr, nullptr, &startup, &info);
+        }))
+        fail("CreateProcessAsUserW");
+    const UniqueHandle process(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 2;
+    GetExitCodeProcess(process.get(), &code);
+    std::exit(static_cast<int>(code));
+}
+
 } // namespace
 
 int main()
 {
+    const std::wstring adminToken = env(L"QLU_ADMIN_TOKEN");
+    if (env(L"QLU_RESTRICTED_PARENT") == L"1" && adminToken.empty())
+        becomeRestrictedParent();
     const std::wstring updater = env(L"QLU_UPDATER");
     const std::wstring workDir = env(L"QLU_WORKDIR");
     const std::wstring args = env(L"QLU_ARGS");
@@ -78,7 +122,11 @@ int main()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    const UniqueHandle token = env(L"QLU_RESTRICTED") == L"1" ? restrictedToken() : UniqueHandle();
+    const UniqueHandle token = !adminToken.empty()
+                                   ? UniqueHandle(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(
+                                         std::wcstoull(adminToken.c_str(), nullptr, 10))))
+                               : env(L"QLU_RESTRICTED") == L"1" ? restrictedToken()
+                                                                : UniqueHandle();
     const BOOL started = createProcessRetrying([&] {
         if (token)
             return CreateProcessAsUserW(token.get(), updater.c_str(), &commandLine[0], nullptr,

@@ -2,10 +2,14 @@
 // elevated twin). Appends one record per start to "<own path>.record": the working
 // directory and the full command line, UTF-8, one per line. A test reads it back, and
 // may read it the moment it appears: the record is written whole under another name
-// and then renamed into place, so that it is never seen half written.
+// and then renamed into place, so that it is never seen half written. Before that, the
+// id of the process that started it and, where it still runs, its file name go to
+// "<own path>.parent".
 #include "common/unique_any.h"
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -21,6 +25,39 @@ std::string utf8(const std::wstring& text)
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], length,
                         nullptr, nullptr);
     return result;
+}
+
+// The id of the process that started this one, and its executable's file name where
+// that process still runs (an updater that started us has ended by now).
+std::wstring parentIdAndName()
+{
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            parent = entry.th32ParentProcessID;
+    }
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (parent != 0 && entry.th32ProcessID == parent)
+            return std::to_wstring(parent) + L" " + entry.szExeFile;
+    }
+    return std::to_wstring(parent) + L" ";
+}
+
+bool writeWhole(const std::wstring& path, const std::string& content)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+           written == content.size();
 }
 
 } // namespace
@@ -46,15 +83,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             content.append(buffer, read);
     }
     content += record;
-    {
-        const UniqueFileHandle part(CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!part ||
-            !WriteFile(part.get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                       nullptr) ||
-            written != content.size())
-            return 2;
-    }
+    if (!writeWhole(std::wstring(self, selfLength) + L".parent", utf8(parentIdAndName())) ||
+        !writeWhole(partPath, content))
+        return 2;
     return MoveFileExW(partPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 2;
 }

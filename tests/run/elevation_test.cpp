@@ -13,12 +13,14 @@ const std::wstring retryText = L"Для обновления лаунчера н
 
 // Runs the retry loop with requests that fail until `acceptAt` (0: never) and with
 // the given answers; gives the number of requests made.
-int requestsMade(int acceptAt, const std::vector<int>& answers, size_t* promptsShown)
+int requestsMade(int acceptAt, const std::vector<int>& answers, size_t* promptsShown,
+                 FirstAsk first = FirstAsk::Windows)
 {
     int requests = 0;
     size_t prompts = 0;
     relaunchElevated([&] { return ++requests == acceptAt; },
-                     [&] { return prompts < answers.size() ? answers[prompts++] : IDCANCEL; });
+                     [&] { return prompts < answers.size() ? answers[prompts++] : IDCANCEL; },
+                     first);
     *promptsShown = prompts;
     return requests;
 }
@@ -40,6 +42,19 @@ TEST(ElevationRetryLoop, RequestsAreOkAnswersPlusOne)
     // A box that cannot be shown (0) gives up like Cancel.
     EXPECT_EQ(requestsMade(0, {IDOK, 0, IDOK}, &prompts), 2);
     EXPECT_EQ(prompts, 2u);
+}
+
+// A twin that came back without rights asks the user first: as many requests as OK
+// answers, never one on its own.
+TEST(ElevationRetryLoop, TwinWithoutRightsRequestsOnlyWhenTheUserSaysOk)
+{
+    size_t prompts = 0;
+    EXPECT_EQ(requestsMade(1, {IDCANCEL}, &prompts, FirstAsk::User), 0);
+    EXPECT_EQ(prompts, 1u);
+    EXPECT_EQ(requestsMade(1, {IDOK}, &prompts, FirstAsk::User), 1);
+    EXPECT_EQ(prompts, 1u);
+    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDCANCEL}, &prompts, FirstAsk::User), 2);
+    EXPECT_EQ(prompts, 3u);
 }
 
 TEST(OwnModulePath, GrowsTheBufferUntilTheWholePathFits)

@@ -27,16 +27,33 @@ protected:
     }
 
     std::string launcherRecord() { return readFile(launcher_ + L".record"); }
+    std::string launcherRecordWaitedFor()
+    {
+        for (int i = 0; i < 500 && launcherRecord() == "<missing>"; ++i)
+            Sleep(20);
+        return launcherRecord();
+    }
+    // The id of the process that started the launcher, a blank, and its file name where
+    // it still runs.
+    std::string launcherParent() { return readFile(launcher_ + L".parent"); }
 
     // Starts the updater through a stand-in that lives until end_ is set.
-    Started startWithLivingParent()
+    Started startWithLivingParent(bool restrictedParent = false)
     {
         const std::wstring event = uniqueName(L"qlu-end");
         end_.reset(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
         StartOptions options;
         options.args = inQuotes(box_.root);
         options.end = L"event:" + event;
+        options.restrictedParent = restrictedParent;
         return startThroughStandin(box_, options);
+    }
+
+    void waitForTheWait()
+    {
+        for (int i = 0;
+             i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos; ++i)
+            Sleep(20);
     }
 
     Sandbox box_;
@@ -86,12 +103,40 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     EXPECT_EQ(readFile(box_.log), waiting + logLines({"Killed"}) + walk + runEndLines());
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new");
 
-    // The launcher: started from the root folder, its own path as command line.
-    for (int i = 0; i < 250 && launcherRecord() == "<missing>"; ++i)
-        Sleep(20);
+    // The launcher: started from the root folder, its own path as command line, by the
+    // updater itself: whoever started the update was an administrator.
     const std::string root(box_.root.begin(), box_.root.end());
-    EXPECT_EQ(launcherRecord(),
+    EXPECT_EQ(launcherRecordWaitedFor(),
               "cwd=" + root + "\ncmdline=\"" + root + "\\Qorvath Launcher.exe\"\n");
+    EXPECT_EQ(launcherParent().rfind(std::to_string(started.pid) + " ", 0), 0u) << launcherParent();
+}
+
+// Started by a launcher (or a first instance) without administrator rights, the update
+// hands the launcher back with those rights: the desktop shell starts it for the user.
+TEST_F(ProcessControl, LauncherComesBackThroughTheDesktopShellWhenTheParentWasNoAdministrator)
+{
+    copyFile(binDir() + L"\\recorder.exe", launcher_);
+    Started started = startWithLivingParent(true);
+    ASSERT_TRUE(started.updater);
+    waitForTheWait();
+    SetEvent(end_.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    // The parent was found while it ran: its rights were read.
+    EXPECT_NE(readFile(box_.log).find(logLines({"Have parent, killing", "Killed"})),
+              std::string::npos)
+        << readFile(box_.log);
+    const std::string record = launcherRecordWaitedFor();
+    const std::string root(box_.root.begin(), box_.root.end());
+    ASSERT_EQ(record.rfind("cwd=" + root + "\ncmdline=", 0), 0u) << record;
+    const size_t start = record.find("cmdline=") + 8;
+    const std::string commandLine = record.substr(start, record.find('\n', start) - start);
+    EXPECT_EQ(splitLikeWindows(std::wstring(commandLine.begin(), commandLine.end())),
+              std::vector<std::wstring>{launcher_})
+        << commandLine;
+    EXPECT_NE(launcherParent().rfind(std::to_string(started.pid) + " ", 0), 0u) << launcherParent();
+    if (runningUnderWine()) {
+        EXPECT_NE(launcherParent().find(" explorer.exe"), std::string::npos) << launcherParent();
+    }
 }
 
 TEST_F(ProcessControl, LauncherGetsItsOwnPathAsItsOnlyArgumentWhateverTheBlanks)
@@ -115,9 +160,7 @@ TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
     writeFile(box_.updateDir + L"\\a.txt", "new");
     Started started = startWithLivingParent();
     ASSERT_TRUE(started.updater);
-    for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
-         ++i)
-        Sleep(20);
+    waitForTheWait();
     // The update folder goes away while the updater waits: the walk cannot list it.
     const std::wstring moved = box_.updateDir + L".gone";
     SKIP_UNLESS(renameHeldFolder(box_.updateDir, moved, &why));
@@ -149,9 +192,7 @@ TEST_F(ProcessControl, NoParentAndNoLauncherStillEndTheRunNormally)
 TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
 {
     Started started = startWithLivingParent();
-    for (int i = 0; i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos;
-         ++i)
-        Sleep(20);
+    waitForTheWait();
     const long long before = processorMillis(started.updater.get(), box_.updater);
     Sleep(3000);
     const long long after = processorMillis(started.updater.get(), box_.updater);

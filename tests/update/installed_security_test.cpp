@@ -2,6 +2,7 @@
 // takes the access list of its new folder and the Administrators group as owner, and
 // nothing is ever done through a name that leads elsewhere or shares its file.
 #include "helpers/harness.h"
+#include "update/in_folder.h"
 #include "update/permissions.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +83,10 @@ TEST(InstalledFileSecurity, FilesOfAFolderGetItsInheritableEntriesAndAdministrat
     const std::wstring exactRoot = L"\\\\?\\" + box.root;
     const std::vector<Ace> expected = inheritedByFilesOf(exactRoot);
 
-    const FolderSecurity security = securityForFilesIn(exactRoot);
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle folder = holdFolder(exactRoot, error);
+    ASSERT_TRUE(folder) << error;
+    const FolderSecurity security = securityForFilesIn(folder.get());
     ASSERT_TRUE(security.file);
     EXPECT_EQ(acesOf(security.dacl), expected);
     PSID owner = nullptr;
@@ -114,26 +118,44 @@ TEST(InstalledFileSecurity, InstalledFileIsOwnedByAdministratorsAndInheritsWindo
     EXPECT_EQ(acesOf(dacl), inheritedByFilesOf(box.root));
 }
 
-// Wine makes every descriptor up from Unix permissions and keeps none that is set, so
-// what reaches the file cannot be read back there; the choice of the file it goes to is
-// tested on its own.
-TEST(InstalledFileSecurity,
-     ResetGoesOnlyToAPlainSingleNameBelowTheRootTestedDirectlySinceWineKeepsNoDescriptors)
+// The new security goes to the file that was moved, through its own handle: a name in
+// the root that leads to a file elsewhere (a link, or another name of it) is replaced,
+// and that file keeps its content and, on Windows, its owner. Wine keeps no descriptor
+// that is set, so there only the content shows.
+TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileKeepsItsOwn)
 {
     const Sandbox box = makeSandbox();
-    const std::wstring outside = box.base + L"\\outside.dll";
-    writeFile(outside, "outside");
-    writeFile(box.root + L"\\plain.dll", "plain");
-    ASSERT_TRUE(CreateHardLinkW((box.root + L"\\hard.dll").c_str(), outside.c_str(), nullptr));
-    SKIP_UNLESS(makeFileLink(outside, box.root + L"\\soft.dll", &why));
-    const FolderSecurity security = securityForFilesIn(L"\\\\?\\" + box.root);
-    const std::wstring root = box.root; // its final path: the sandbox has no links above
-    EXPECT_TRUE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\plain.dll", root, security));
-    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\hard.dll", root, security))
-        << "a name that shares its file";
-    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\soft.dll", root, security))
-        << "a link to elsewhere";
-    EXPECT_FALSE(takeOverInstalledFile(L"\\\\?\\" + box.root + L"\\missing.dll", root, security));
+    const std::wstring soft = box.base + L"\\soft-target.dll";
+    const std::wstring hard = box.base + L"\\hard-target.dll";
+    writeFile(soft, "outside");
+    writeFile(hard, "outside");
+    SKIP_UNLESS(makeFileLink(soft, box.root + L"\\soft.dll", &why));
+    ASSERT_TRUE(CreateHardLinkW((box.root + L"\\hard.dll").c_str(), hard.c_str(), nullptr));
+    const auto ownerOf = [](const std::wstring& path) {
+        UniqueLocalDescriptor descriptor;
+        PSID owner = nullptr;
+        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, descriptor.put());
+        return owner ? std::vector<BYTE>(static_cast<BYTE*>(owner),
+                                         static_cast<BYTE*>(owner) + GetLengthSid(owner))
+                     : std::vector<BYTE>();
+    };
+    const std::vector<BYTE> softOwner = ownerOf(soft);
+    const std::vector<BYTE> hardOwner = ownerOf(hard);
+    writeFile(box.updateDir + L"\\soft.dll", "new");
+    writeFile(box.updateDir + L"\\hard.dll", "new");
+
+    const RunResult run = runUpdater(box, inQuotes(box.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    for (const std::wstring name : {L"soft", L"hard"}) {
+        SCOPED_TRACE(testing::PrintToString(name));
+        EXPECT_EQ(readFile(box.root + L"\\" + name + L".dll"), "new");
+        EXPECT_EQ(readFile(box.base + L"\\" + name + L"-target.dll"), "outside");
+    }
+    if (!runningUnderWine()) {
+        EXPECT_EQ(ownerOf(soft), softOwner);
+        EXPECT_EQ(ownerOf(hard), hardOwner);
+    }
 }
 
 TEST(InstalledFileSecurity, HardLinkToAFileOutsideStaysInTheUpdateFolder)

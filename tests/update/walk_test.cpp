@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -137,19 +138,36 @@ TEST_F(UpdateWalk, DriveOnlyRootGetsNoSeparatorAfterTheColon)
     DeleteFileW((drive + L"\\" + name).c_str());
 }
 
-TEST_F(UpdateWalk, EmptyUpdateFolderGivesOneStepLine)
+TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
 {
-    DeleteFileW(box_.updater.c_str());
-    // The updater runs from elsewhere; the update folder holds only its log.
+    const RunResult run = runUpdater(box_, quotedRoot());
+    EXPECT_EQ(run.exitCode, 0u);
+    std::string walk;
+    for (const std::wstring& name : listing(box_.updateDir))
+        walk += skipped(box_.updateDir + L"\\" + name);
+    EXPECT_EQ(run.log, header(box_, box_.root) + walk + runEndLines());
+}
+
+// Whoever starts the updater chooses its working folder; as administrator it applies
+// only the folder it was shipped in, and writes nothing anywhere else.
+TEST_F(UpdateWalk, WorkingFolderThatDoesNotHoldTheUpdaterIsRefusedUntouched)
+{
+    const std::wstring elsewhere = box_.base + L"\\elsewhere";
+    makeDirs(elsewhere);
+    writeFile(elsewhere + L"\\a.txt", "not an update");
     StartOptions options;
     options.args = quotedRoot();
-    options.updater = binDir() + L"\\Updater.exe";
+    options.workDir = elsewhere;
     options.suspended = true;
     Started started = startThroughStandin(box_, options);
+    ASSERT_TRUE(started.updater);
     exitCodeOf(started.standin.get());
     ResumeThread(started.thread.get());
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    EXPECT_EQ(readFile(box_.log), header(box_, box_.root) + skipped(box_.log) + runEndLines());
+    answerMessageBoxShowing(started.pid, failureText(elsewhere));
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    EXPECT_EQ(listing(elsewhere), std::vector<std::wstring>{L"a.txt"}) << "a log or a file moved";
+    EXPECT_FALSE(exists(box_.root + L"\\a.txt"));
+    EXPECT_FALSE(exists(box_.log));
 }
 
 TEST_F(UpdateWalk, RootThatIsTheUpdateFolderDestroysNothing)
@@ -174,10 +192,12 @@ TEST_F(UpdateWalk, FolderLinkPointingOutsideIsRefused)
 
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find(logLines({"relativePath=" + logged(L"..\\..\\..\\outside\\secret.txt"),
-                                     "Outside of target, ignore it"})),
+    // Not entered: nothing of the tree elsewhere is listed into the log.
+    EXPECT_NE(run.log.find(logLines(
+                  {subPathLine(box_.updateDir + L"\\escape"), "Outside of target, ignore it"})),
               std::string::npos)
         << run.log;
+    EXPECT_EQ(run.log.find("secret.txt"), std::string::npos) << run.log;
     EXPECT_EQ(readFile(outside + L"\\secret.txt"), "outside");
     EXPECT_FALSE(exists(box_.root + L"\\escape"));
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");

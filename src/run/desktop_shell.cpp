@@ -1,0 +1,105 @@
+#include "run/desktop_shell.h"
+
+#include <windows.h>
+
+#include <exdisp.h>
+#include <servprov.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+namespace {
+
+template <typename Interface> void releaseInterface(Interface* object)
+{
+    object->Release();
+}
+template <typename Interface> using ComPtr = UniqueAny<Interface*, &releaseInterface<Interface>>;
+
+template <typename Interface> void** asOut(ComPtr<Interface>& pointer)
+{
+    return reinterpret_cast<void**>(pointer.put());
+}
+
+using UniqueBstr = UniqueAny<BSTR, &SysFreeString>;
+
+// A VARIANT that holds a string it does not own: the call only reads it.
+VARIANT textVariant(BSTR text)
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_BSTR;
+    variant.bstrVal = text;
+    return variant;
+}
+
+VARIANT numberVariant(long number)
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_I4;
+    variant.lVal = number;
+    return variant;
+}
+
+// The desktop's own folder window (the shell's, running as the signed-in user), as
+// its automation object: the shell's documented way to act in the user's name.
+bool findDesktopShell(ComPtr<IShellDispatch2>& shell)
+{
+    ComPtr<IShellWindows> windows;
+    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                asOut(windows))))
+        return false;
+    VARIANT desktop = numberVariant(CSIDL_DESKTOP);
+    VARIANT noRoot;
+    VariantInit(&noRoot);
+    long window = 0;
+    ComPtr<IDispatch> found;
+    if (windows.get()->FindWindowSW(&desktop, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                                    found.put()) != S_OK ||
+        !found)
+        return false;
+    ComPtr<IServiceProvider> services;
+    ComPtr<IShellBrowser> browser;
+    ComPtr<IShellView> view;
+    ComPtr<IDispatch> background;
+    ComPtr<IShellFolderViewDual> folderView;
+    ComPtr<IDispatch> application;
+    return SUCCEEDED(found.get()->QueryInterface(IID_IServiceProvider, asOut(services))) &&
+           SUCCEEDED(services.get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                                  asOut(browser))) &&
+           SUCCEEDED(browser.get()->QueryActiveShellView(view.put())) &&
+           SUCCEEDED(
+               view.get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, asOut(background))) &&
+           SUCCEEDED(
+               background.get()->QueryInterface(IID_IShellFolderViewDual, asOut(folderView))) &&
+           SUCCEEDED(folderView.get()->get_Application(application.put())) &&
+           SUCCEEDED(application.get()->QueryInterface(IID_IShellDispatch2, asOut(shell)));
+}
+
+} // namespace
+
+ComApartment enterComApartment()
+{
+    const HRESULT result =
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // S_FALSE: already a member; that too is left once.
+    return ComApartment(SUCCEEDED(result) ? 1 : 0);
+}
+
+bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir)
+{
+    ComPtr<IShellDispatch2> shell;
+    if (!findDesktopShell(shell))
+        return false;
+    const UniqueBstr file(SysAllocString(program.c_str()));
+    const UniqueBstr folder(SysAllocString(workDir.c_str()));
+    const UniqueBstr verb(SysAllocString(L"open"));
+    if (!file || !folder || !verb)
+        return false;
+    VARIANT noArguments;
+    VariantInit(&noArguments);
+    return SUCCEEDED(shell.get()->ShellExecute(file.get(), noArguments, textVariant(folder.get()),
+                                               textVariant(verb.get()),
+                                               numberVariant(SW_SHOWNORMAL)));
+}

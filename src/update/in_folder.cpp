@@ -1,0 +1,82 @@
+#include "update/in_folder.h"
+
+#include <winternl.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Of the native API, whose headers differ between toolchains.
+constexpr ULONG caseInsensitive = 0x40;        // OBJ_CASE_INSENSITIVE
+constexpr ULONG synchronousIo = 0x20;          // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG nonDirectory = 0x40;           // FILE_NON_DIRECTORY_FILE
+constexpr ULONG openReparsePoint = 0x00200000; // FILE_OPEN_REPARSE_POINT
+constexpr ULONG fileRenameInformation = 10;    // FILE_INFORMATION_CLASS
+
+DWORD win32Error(NTSTATUS status)
+{
+    return RtlNtStatusToDosError(status);
+}
+
+} // namespace
+
+UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error)
+{
+    UniqueFileHandle folder(CreateFileW(
+        exactPath.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+        nullptr));
+    error = folder ? ERROR_SUCCESS : GetLastError();
+    return folder;
+}
+
+UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
+                              DWORD share, unsigned long disposition, DWORD& error)
+{
+    UNICODE_STRING objectName;
+    objectName.Buffer = const_cast<wchar_t*>(name.c_str());
+    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.MaximumLength = objectName.Length;
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &objectName;
+    attributes.Attributes = caseInsensitive;
+    IO_STATUS_BLOCK io = {};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const NTSTATUS status = NtCreateFile(
+        &file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
+    if (status < 0) {
+        error = win32Error(status);
+        return {};
+    }
+    error = ERROR_SUCCESS;
+    return UniqueFileHandle(file);
+}
+
+DWORD renameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name)
+{
+    // SetFileInformationByHandle is documented to take no RootDirectory; the native
+    // call is.
+    const size_t nameBytes = name.size() * sizeof(wchar_t);
+    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename->FileName, name.data(), nameBytes);
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status =
+        NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
+                             static_cast<FILE_INFORMATION_CLASS>(fileRenameInformation));
+    return status < 0 ? win32Error(status) : ERROR_SUCCESS;
+}
+
+bool deleteOpened(HANDLE file)
+{
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+}
