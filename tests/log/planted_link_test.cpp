@@ -65,3 +65,24 @@ TEST_F(PlantedLogLink, SymbolicLinkNamedLikeTheLogIsRemovedAndAFreshLogWrittenWi
     SKIP_UNLESS(makeFileLink(victim_, box_.log, &why));
     expectVictimUntouched();
 }
+
+// A link named like the log whose target is gone: a fresh log is made as the name
+// itself, never as the file the link names (which a truncating create would make
+// wherever it points, as administrator). Wine cannot make the name itself and runs
+// without a log; either way nothing appears at the target.
+TEST_F(PlantedLogLink, DanglingSymbolicLinkNamedLikeTheLogNeverCreatesItsTarget)
+{
+    const std::wstring target = box_.base + L"\\made-through-the-link.txt";
+    writeFile(target, "soon gone");
+    SKIP_UNLESS(makeFileLink(target, box_.log, &why));
+    ASSERT_TRUE(DeleteFileW(target.c_str()));
+    ASSERT_FALSE(exists(target));
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+    EXPECT_FALSE(exists(target)) << readFile(target);
+    if (!runningUnderWine()) {
+        EXPECT_NE(run.log.find("All done, exiting\r\n"), std::string::npos) << run.log;
+    }
+}

@@ -88,6 +88,38 @@ TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
 }
 
+// The folder that is to hold dest is checked once and then held open until its files
+// are in: nobody can rename it away (and put a link to elsewhere in its place) between
+// the check and the move, and the move goes through that handle. Wine's own server
+// resolves a held folder by its path, so a swap made from Linux beneath Wine, which
+// Windows has no way to do, is not what this shows; a junction swapped in the root is
+// for a run on Windows.
+TEST_F(UntrustedTree, DestinationFolderIsHeldAgainstRenamingFromItsCheckToTheMove)
+{
+    const std::wstring bin = box_.root + L"\\bin";
+    const std::wstring away = box_.root + L"\\bin.away";
+    makeDirs(bin);
+    makeDirs(box_.updateDir + L"\\bin");
+    writeFile(bin + L"\\system.dll", "old");
+    writeFile(box_.updateDir + L"\\bin\\system.dll", "new");
+    // Locked, so that the updater pauses between its check and its move.
+    UniqueFileHandle lock(CreateFileW((bin + L"\\system.dll").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    Started started = startWithoutParent(box_, inQuotes(box_.root));
+    for (int i = 0; i < 500 && readFile(box_.log).find("Tries: 0") == std::string::npos; ++i)
+        Sleep(10);
+    ASSERT_NE(readFile(box_.log).find("Tries: 0"), std::string::npos) << readFile(box_.log);
+    EXPECT_FALSE(MoveFileW(bin.c_str(), away.c_str())) << "the checked folder is not held";
+    lock.reset();
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    EXPECT_EQ(readFile(bin + L"\\system.dll"), "new");
+    EXPECT_FALSE(exists(away));
+    expectOutsideUntouched();
+    // Let go once its files are in.
+    EXPECT_TRUE(MoveFileW(bin.c_str(), away.c_str())) << GetLastError();
+}
+
 TEST_F(UntrustedTree, LinkLoopsAndOutsideLinksTogetherLeaveTheOutsideAlone)
 {
     makeDirs(box_.updateDir + L"\\a\\b");
