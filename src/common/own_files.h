@@ -10,6 +10,13 @@
 
 constexpr wchar_t logFileName[] = L"Updater.log";
 
+// Whether a listed name is the log's, in any letter case: the one file system names it
+// so. Only the file that is the open log counts as the log (see isRunLog).
+inline bool isLogFileName(const std::wstring& name)
+{
+    return sameFinalPath(name, logFileName);
+}
+
 // By the stem of the name exactly as listed: "updater.exe" (case) and "Updater.tar.gz"
 // (stem "Updater.tar") are update files.
 inline bool isOwnFile(const std::wstring& name)

@@ -327,3 +327,13 @@ bool isPlainSingleFile(HANDLE file)
            GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
            !standard.Directory && standard.NumberOfLinks == 1;
 }
+
+bool isSameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}

@@ -83,3 +83,6 @@ bool sameFinalPath(const std::wstring& a, const std::wstring& b);
 // folder, one link. A name that shares its file with another name elsewhere, or that
 // leads elsewhere, must not be written through.
 bool isPlainSingleFile(HANDLE file);
+
+// Whether two open handles reach one file: the same volume and the same file number.
+bool isSameFile(HANDLE a, HANDLE b);

@@ -101,6 +101,15 @@ void closeRunLog()
     runLog.file.reset();
 }
 
+bool isRunLog(const std::wstring& path)
+{
+    if (!runLog.file)
+        return false;
+    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file && isSameFile(file.get(), runLog.file.get());
+}
+
 namespace {
 
 void writeLine(const char* label, const std::string& value)

@@ -20,6 +20,9 @@ extern RunLog runLog;
 void openRunLog(const wchar_t* path);
 void closeRunLog();
 
+// Whether a path leads to the very file that the open log writes.
+bool isRunLog(const std::wstring& path);
+
 // A line is a label, at most one value, and the end of line.
 void logLine(const char* label);
 void logPath(const char* label, const std::wstring& path);

@@ -9,6 +9,7 @@
 #include "run/library_search.h"
 #include "run/messages.h"
 #include "run/process.h"
+#include "run/single_run.h"
 #include "update/replace.h"
 #include "update/walk.h"
 
@@ -46,6 +47,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             showFailureMessage(updateDir);
             return 1;
         }
+        // A second updater for this folder (a launcher started twice) leaves the update
+        // and the launcher's start to the first, and ends once that one has.
+        bool anotherRunHadIt = false;
+        const OwnedMutex claim = claimUpdateFolder(weaklyCanonical(updateDir), anotherRunHadIt);
+        if (anotherRunHadIt)
+            return 0;
         openRunLog(appendPath(updateDir, logFileName).c_str());
         const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
         if (args.size() < 2) {

@@ -14,6 +14,19 @@ constexpr ULONG synchronousIo = 0x20;          // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG nonDirectory = 0x40;           // FILE_NON_DIRECTORY_FILE
 constexpr ULONG openReparsePoint = 0x00200000; // FILE_OPEN_REPARSE_POINT
 constexpr ULONG fileRenameInformation = 10;    // FILE_INFORMATION_CLASS
+constexpr ULONG fileRenameInformationEx = 65;  // FILE_INFORMATION_CLASS
+constexpr DWORD replaceIfExists = 0x1;         // FILE_RENAME_REPLACE_IF_EXISTS
+constexpr DWORD posixSemantics = 0x2;          // FILE_RENAME_POSIX_SEMANTICS
+
+// The answers of a system, or a volume, that has no rename with POSIX semantics.
+bool isUnsupported(NTSTATUS status)
+{
+    const auto code = static_cast<unsigned long>(status);
+    return code == 0xC0000002 /* STATUS_NOT_IMPLEMENTED */ ||
+           code == 0xC0000003 /* STATUS_INVALID_INFO_CLASS */ ||
+           code == 0xC000000D /* STATUS_INVALID_PARAMETER */ ||
+           code == 0xC00000BB /* STATUS_NOT_SUPPORTED */;
+}
 
 DWORD win32Error(NTSTATUS status)
 {
@@ -60,18 +73,30 @@ UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MA
 DWORD renameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name)
 {
     // SetFileInformationByHandle is documented to take no RootDirectory; the native
-    // call is.
+    // call is. Both forms of the information share one layout: a first field that is
+    // ReplaceIfExists (one byte) in the one and Flags (four) in the other, the folder,
+    // the name's length and the name.
     const size_t nameBytes = name.size() * sizeof(wchar_t);
     std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = folder;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     memcpy(rename->FileName, name.data(), nameBytes);
     IO_STATUS_BLOCK io = {};
-    const NTSTATUS status =
+    // POSIX semantics first (Windows 10 1709 and later, on NTFS): the name is replaced
+    // even while other programs have the old file open, and they keep its data.
+    const DWORD flags = replaceIfExists | posixSemantics;
+    memcpy(buffer.data(), &flags, sizeof flags);
+    NTSTATUS status =
         NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
-                             static_cast<FILE_INFORMATION_CLASS>(fileRenameInformation));
+                             static_cast<FILE_INFORMATION_CLASS>(fileRenameInformationEx));
+    if (isUnsupported(status)) {
+        const DWORD none = 0;
+        memcpy(buffer.data(), &none, sizeof none);
+        rename->ReplaceIfExists = TRUE;
+        status = NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
+                                      static_cast<FILE_INFORMATION_CLASS>(fileRenameInformation));
+    }
     return status < 0 ? win32Error(status) : ERROR_SUCCESS;
 }
 

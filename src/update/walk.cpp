@@ -5,13 +5,14 @@
 #include "common/own_files.h"
 #include "common/unique_any.h"
 #include "log/run_log.h"
+#include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/permissions.h"
 #include "update/replace.h"
 
 #include <windows.h>
 
-#include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -43,20 +44,33 @@ struct Walk {
     std::wstring canonicalTargetDir;
     bool targetResolved = false;
     DestFolder destFolder;
-    // Canonical forms of the folders being walked, outermost first: a link back to
-    // one of them would make the walk endless.
-    std::vector<std::wstring> ancestors;
+    // Every folder walked so far, by its final path in upper case: a folder reached
+    // again through a link (back to an ancestor, or a ladder of links that doubles the
+    // paths at every level) is walked once.
+    std::unordered_set<std::wstring> walked;
+    Durability durability;
 };
 
+// The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
+// the root as given when it is empty or does not lead to an existing folder (a drive
+// or share that this elevated process does not see): nothing could land below it.
 void resolveTarget(Walk& walk)
 {
     if (walk.targetResolved)
         return;
-    // An empty root leads nowhere below it: every file is refused as outside.
-    if (!walk.targetDir.empty()) {
-        walk.exactTargetDir = verbatimPath(walk.targetDir);
-        walk.canonicalTargetDir = weaklyCanonical(walk.targetDir);
-    }
+    if (walk.targetDir.empty())
+        throw FileSystemError("weakly_canonical", ERROR_PATH_NOT_FOUND, walk.targetDir);
+    walk.exactTargetDir = verbatimPath(walk.targetDir);
+    const UniqueFileHandle root(CreateFileW(walk.exactTargetDir.c_str(), FILE_READ_ATTRIBUTES,
+                                            shareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_BASIC_INFO basic;
+    if (!root || !GetFileInformationByHandleEx(root.get(), FileBasicInfo, &basic, sizeof basic))
+        throw FileSystemError("weakly_canonical", GetLastError(), walk.targetDir);
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw FileSystemError("weakly_canonical", ERROR_DIRECTORY, walk.targetDir);
+    walk.canonicalTargetDir =
+        withRequestedNames(finalPathOf(root.get(), walk.targetDir), walk.exactTargetDir);
     walk.targetResolved = true;
 }
 
@@ -181,8 +195,10 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         return;
     }
     const std::wstring itself = file.canonical;
+    const bool flushItself =
+        walk.destFolder.handle && prepareMoveInto(walk.durability, walk.destFolder.exact);
     replaceFile({shownPath(exactDest), walk.destFolder.handle.get(), walk.destFolder.openError,
-                 name, &walk.destFolder.security},
+                 walk.destFolder.exact, name, &walk.destFolder.security, flushItself},
                 std::move(file.opened), [&exact, &itself] {
                     // The name is looked at again: it may lead elsewhere by now.
                     DWORD error = ERROR_SUCCESS;
@@ -198,57 +214,110 @@ bool isWithin(const std::wstring& canonical, const std::wstring& folder)
     return sameFinalPath(canonical, folder) || liesBelow(canonical, folder);
 }
 
-// The entries of one folder, after its "Step" line: files applied, folders entered.
-void listFolder(const Folder& dir, Walk& walk)
+// One folder's listing, open while the walk is in it or below it.
+struct Listing {
+    Folder folder;
+    UniqueFindHandle find;
+    WIN32_FIND_DATAW entry; // the entry to deal with next
+    bool started = false;   // `entry` has been dealt with: the listing is to advance
+};
+
+// Opens a folder's listing, after its "Step" line; none for a drive's root that is
+// empty (it has no "." and "..").
+UniqueFindHandle openListing(const Folder& dir, WIN32_FIND_DATAW& entry)
 {
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(FindFirstFileExW(appendPath(dir.exact, L"*").c_str(), FindExInfoBasic,
-                                              &entry, FindExSearchNameMatch, nullptr,
-                                              FIND_FIRST_EX_LARGE_FETCH));
-    if (!listing) {
+    UniqueFindHandle find(FindFirstFileExW(appendPath(dir.exact, L"*").c_str(), FindExInfoBasic,
+                                           &entry, FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) {
         const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
-            return; // a drive's root can be empty, without "." and ".."
-        throw FileSystemError("directory_iterator::directory_iterator", code, dir.shown);
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
+            throw FileSystemError("directory_iterator::directory_iterator", code, dir.shown);
     }
-    for (;;) {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") {
-            const std::wstring shown = appendPath(dir.shown, name);
-            const std::wstring exact = appendPath(dir.exact, name);
-            logPath("Sub path", shown);
-            if (leadsToFolder(exact, entry.dwFileAttributes)) {
-                // Resolved through the file system whatever the listing says: Wine lists
-                // a link to a folder as the folder.
-                const std::wstring canonical = weaklyCanonical(exact);
-                if (std::any_of(walk.ancestors.begin(), walk.ancestors.end(),
-                                [&canonical](const std::wstring& ancestor) {
-                                    return sameFinalPath(ancestor, canonical);
-                                })) {
-                    logLine("Already walked, skip it");
-                } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
-                    // Listing a tree elsewhere (C:\ even) into a log that the user can
-                    // read, only to refuse every file in it, helps nobody.
-                    logLine("Outside of target, ignore it");
-                } else {
-                    logLine("It's a directory, go down");
-                    walk.ancestors.push_back(canonical);
-                    logPath("Step", shown);
-                    listFolder({shown, exact, canonical}, walk);
-                    walk.ancestors.pop_back();
-                }
-            } else if (isOwnFile(name)) {
-                logLine("This is our exe or log, ignore it");
-            } else {
-                applyFile(exact, resolveFile(exact, shown, dir.canonical, name), walk);
-            }
+    return find;
+}
+
+// Moves a listing to its next entry; false at its end.
+bool advance(Listing& listing)
+{
+    if (!listing.started) {
+        listing.started = true;
+        return true;
+    }
+    if (FindNextFileW(listing.find.get(), &listing.entry))
+        return true;
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES)
+        throw FileSystemError("directory_iterator::operator++", code, listing.folder.shown);
+    return false;
+}
+
+std::wstring walkedKey(const std::wstring& canonical)
+{
+    std::wstring key = canonical;
+    if (!key.empty())
+        CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// Opens the listing of a folder about to be walked and puts it on the stack.
+void enter(std::vector<Listing>& stack, Folder folder, Walk& walk)
+{
+    walk.walked.insert(walkedKey(folder.canonical));
+    Listing listing;
+    listing.find = openListing(folder, listing.entry);
+    listing.folder = std::move(folder);
+    if (listing.find)
+        stack.push_back(std::move(listing));
+}
+
+// A folder entry: entered unless walked already or outside the update folder.
+void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
+                    const std::wstring& exact, Walk& walk)
+{
+    // Resolved through the file system whatever the listing says: Wine lists a link to
+    // a folder as the folder.
+    const std::wstring canonical = weaklyCanonical(exact);
+    if (walk.walked.count(walkedKey(canonical)) != 0) {
+        logLine("Already walked, skip it");
+    } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
+        // Listing a tree elsewhere (a whole drive even) into a log that the user can
+        // read, only to refuse every file in it, helps nobody.
+        logLine("Outside of target, ignore it");
+    } else {
+        logLine("It's a directory, go down");
+        logPath("Step", shown);
+        enter(stack, {shown, exact, canonical}, walk);
+    }
+}
+
+// The whole tree, depth first in listing order, without recursion: a chain of folders
+// thousands deep needs no stack of the thread's. Each folder's entries come after its
+// "Step" line; a folder's tree is done before the next entry of its parent.
+void walkTree(const Folder& top, Walk& walk)
+{
+    std::vector<Listing> stack;
+    enter(stack, top, walk);
+    while (!stack.empty()) {
+        Listing& listing = stack.back();
+        if (!advance(listing)) {
+            stack.pop_back();
+            continue;
         }
-        if (!FindNextFileW(listing.get(), &entry)) {
-            const DWORD code = GetLastError();
-            if (code == ERROR_NO_MORE_FILES)
-                return;
-            throw FileSystemError("directory_iterator::operator++", code, dir.shown);
-        }
+        const std::wstring name = listing.entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const DWORD attributes = listing.entry.dwFileAttributes;
+        const std::wstring shown = appendPath(listing.folder.shown, name);
+        const std::wstring exact = appendPath(listing.folder.exact, name);
+        const std::wstring canonicalDir = listing.folder.canonical;
+        logPath("Sub path", shown);
+        if (leadsToFolder(exact, attributes))
+            dealWithFolder(stack, shown, exact, walk); // `listing` is not used after this
+        else if (isOwnFile(name) || (isLogFileName(name) && isRunLog(exact)))
+            logLine("This is our exe or log, ignore it");
+        else
+            applyFile(exact, resolveFile(exact, shown, canonicalDir, name), walk);
     }
 }
 
@@ -282,7 +351,6 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     Walk walk;
     walk.targetDir = targetDir;
     walk.canonicalUpdateDir = weaklyCanonical(updateDir);
-    const Folder top = {updateDir, verbatimPath(updateDir), walk.canonicalUpdateDir};
-    walk.ancestors.push_back(top.canonical);
-    listFolder(top, walk);
+    walkTree({updateDir, verbatimPath(updateDir), walk.canonicalUpdateDir}, walk);
+    flushAfterLastMove(walk.durability);
 }

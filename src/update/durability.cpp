@@ -1,0 +1,73 @@
+#include "update/durability.h"
+
+#include "common/paths.h"
+#include "common/unique_any.h"
+#include "common/win32_text.h"
+
+#include <algorithm>
+
+namespace {
+
+bool holds(const std::vector<std::wstring>& volumes, const std::wstring& volume)
+{
+    return std::any_of(volumes.begin(), volumes.end(),
+                       [&volume](const std::wstring& held) { return sameFinalPath(held, volume); });
+}
+
+std::wstring volumePathOf(const std::wstring& path)
+{
+    std::wstring volume;
+    if (!queryText(
+            [&path](wchar_t* buffer, DWORD capacity) {
+                return GetVolumePathNameW(path.c_str(), buffer, capacity) ? lstrlenW(buffer) + 1u
+                                                                          : 0u;
+            },
+            volume))
+        return {};
+    volume.pop_back(); // the terminating zero that the length above counted
+    return volume;
+}
+
+} // namespace
+
+bool flushVolume(const std::wstring& volumePath)
+{
+    wchar_t device[MAX_PATH] = {};
+    if (!GetVolumeNameForVolumeMountPointW(volumePath.c_str(), device, MAX_PATH))
+        return false;
+    // "\\?\Volume{...}\" names the volume's root folder; without the last backslash,
+    // the volume itself, which an administrator may open and flush.
+    std::wstring volume = device;
+    if (!volume.empty() && volume.back() == L'\\')
+        volume.pop_back();
+    const UniqueFileHandle handle(CreateFileW(volume.c_str(), GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    return handle && FlushFileBuffers(handle.get());
+}
+
+bool prepareMoveInto(Durability& durability, const std::wstring& exactFolder)
+{
+    const std::wstring volume = volumePathOf(exactFolder);
+    if (holds(durability.flushedVolumes, volume))
+        return false;
+    if (holds(durability.unflushableVolumes, volume))
+        return true;
+    if (!volume.empty() && durability.flush(volume)) {
+        durability.flushedVolumes.push_back(volume);
+        return false;
+    }
+    durability.unflushableVolumes.push_back(volume);
+    return true;
+}
+
+void flushAfterLastMove(Durability& durability)
+{
+    for (const std::wstring& volume : durability.flushedVolumes)
+        durability.flush(volume);
+}
+
+bool flushFile(HANDLE file)
+{
+    return FlushFileBuffers(file) != FALSE;
+}
