@@ -3,11 +3,14 @@
 // number of names and its final path read on that handle (the checks before its
 // security is reset); the destination's folder held open once per folder; the probe of
 // the destination and one replacing move through the handle, both relative to that
-// folder; owner and access list set on the handle from a list computed once per
-// folder (by the updater's own functions); the five log lines of a file written one by one. Paths
+// folder; the data on the disk before the names switch (the volume flushed once, or,
+// where it cannot be, as under Wine, each file through its handle); owner and access
+// list set on the handle from a list computed once per folder (by the updater's own
+// functions); the five log lines of a file written one by one. Paths
 // are formatted as the updater's log would have them only in length, not in bytes: the floor
 // writes, it does not render.
 #include "common/unique_any.h"
+#include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/permissions.h"
 
@@ -20,6 +23,7 @@ namespace {
 
 struct Floor {
     HANDLE log;
+    Durability durability; // the volume flushed once where it can be, else every file
 };
 
 void writeLine(const Floor& floor, const std::wstring& text)
@@ -31,7 +35,8 @@ void writeLine(const Floor& floor, const std::wstring& text)
 }
 
 void applyFile(Floor& floor, const std::wstring& source, const std::wstring& dest,
-               const std::wstring& name, HANDLE folder, const FolderSecurity& security)
+               const std::wstring& name, const std::wstring& target, HANDLE folder,
+               const FolderSecurity& security)
 {
     writeLine(floor, L"Sub path\"" + source + L"\"");
     const UniqueFileHandle file(CreateFileW(source.c_str(),
@@ -51,6 +56,8 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     openInFolder(folder, name, GENERIC_WRITE, 0, 1 /* FILE_OPEN */, error);
     writeLine(floor, L"Remove it");
     writeLine(floor, L"Move it");
+    if (prepareMoveInto(floor.durability, target))
+        flushFile(file.get());
     renameIntoFolder(file.get(), folder, name);
     applyFolderSecurity(file.get(), security);
 }
@@ -74,7 +81,7 @@ void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             walk(floor, dir + L"\\" + name, target + L"\\" + name);
         else if (name != L"Updater.exe" && name != L"Updater.log")
-            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, name, folder.get(),
+            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, name, target, folder.get(),
                       security);
     } while (FindNextFileW(find.get(), &entry));
 }
@@ -89,7 +96,8 @@ int wmain(int argc, wchar_t** argv)
     GetCurrentDirectoryW(MAX_PATH, cwd);
     const UniqueFileHandle log(CreateFileW(L"Updater.log", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    Floor floor{log.get()};
+    Floor floor{log.get(), {}};
     walk(floor, L"\\\\?\\" + std::wstring(cwd), L"\\\\?\\" + std::wstring(argv[1]));
+    flushAfterLastMove(floor.durability);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cwctype>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 std::wstring binDir()
@@ -226,8 +227,21 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
     return started;
 }
 
+DWORD scaledTimeout(DWORD milliseconds)
+{
+    static const double factor = [] {
+        wchar_t text[32] = {};
+        const DWORD length = GetEnvironmentVariableW(L"QLU_TIME_FACTOR", text, 32);
+        const double value = length > 0 && length < 32 ? std::wcstod(text, nullptr) : 1.0;
+        return value >= 1.0 ? value : 1.0;
+    }();
+    const double scaled = milliseconds * factor;
+    return scaled >= 4.0e9 ? INFINITE - 1 : static_cast<DWORD>(scaled);
+}
+
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
 {
+    timeoutMs = scaledTimeout(timeoutMs);
     if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "process still running after " << timeoutMs << " ms; ending it";
         TerminateProcess(process, 99);
@@ -251,12 +265,12 @@ Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args)
     return started;
 }
 
-RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args)
+RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD timeoutMs)
 {
     Started started = startWithoutParent(sandbox, args);
     if (!started.updater)
         return {999, {}};
-    const DWORD code = exitCodeOf(started.updater.get());
+    const DWORD code = exitCodeOf(started.updater.get(), timeoutMs);
     return {code, readFile(sandbox.log)};
 }
 
@@ -330,7 +344,7 @@ BOOL CALLBACK matchBox(HWND window, LPARAM param)
 
 HWND waitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(timeoutMs);
     do {
         BoxSearch search = {pid, caption, nullptr};
         EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));

@@ -68,8 +68,13 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 // without a parent, whose log holds no lines of the wait.
 Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
 
+// Every time limit of a test, multiplied by the factor that the environment variable
+// QLU_TIME_FACTOR gives (default 1; a loaded CI host may set 3): a limit only catches
+// a run that would never end, and must not fail one that is merely slow.
+DWORD scaledTimeout(DWORD milliseconds);
+
 // Waits for a process and gives its exit code; a process still running after the
-// time-out is a failure of the test and is ended.
+// time-out (scaled) is a failure of the test and is ended.
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs = 60000);
 
 struct RunResult {
@@ -77,8 +82,8 @@ struct RunResult {
     std::string log;
 };
 // Starts the updater through a stand-in that has ended before the updater runs, and
-// waits for the updater's end.
-RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args);
+// waits for the updater's end (a run of many files gives a limit that grows with them).
+RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD timeoutMs = 60000);
 
 // The lines of a log as the file holds them: each one followed by CR LF.
 std::string logLines(std::initializer_list<std::string> lines);

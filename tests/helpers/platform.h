@@ -43,3 +43,8 @@ long long processorMillis(HANDLE process, const std::wstring& commandLinePart);
 // under Wine (the test prefix maps it to /dev/shm); on Windows the folder named by the
 // environment variable QLU_OTHER_VOLUME. Empty, with the reason, when there is none.
 std::wstring otherVolume(std::string* why);
+
+// Waits until the desktop shell answers for its desktop window (Wine starts it with the
+// first program that needs a desktop, and registers it a moment later); false when it
+// never does.
+bool waitForDesktopShell();

@@ -116,6 +116,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
 TEST_F(ProcessControl, LauncherComesBackThroughTheDesktopShellWhenTheParentWasNoAdministrator)
 {
     copyFile(binDir() + L"\\recorder.exe", launcher_);
+    ASSERT_TRUE(waitForDesktopShell()) << "no desktop shell to start the launcher through";
     Started started = startWithLivingParent(true);
     ASSERT_TRUE(started.updater);
     waitForTheWait();

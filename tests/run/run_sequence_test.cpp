@@ -93,3 +93,60 @@ TEST_F(RunSequence, ReadOnlyLogLosesTheLinesNotTheRun)
     EXPECT_EQ(readFile(box_.log), "kept");
     SetFileAttributesW(box_.log.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+namespace {
+
+// A drive letter that leads nowhere on this machine.
+std::wstring missingDrive()
+{
+    for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
+        const std::wstring drive = std::wstring(1, letter) + L":";
+        if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_NO_ROOT_DIR)
+            return drive;
+    }
+    return {};
+}
+
+} // namespace
+
+// A root that cannot be reached (a mapped drive that the elevated instance does not
+// see, or none given) stops at the first file that needs it: nothing applied, and the
+// run says so rather than ending as complete. The message names the root, or, when
+// none was given, the update folder.
+TEST_F(RunSequence, RootThatLeadsNowhereStopsTheRunNamingIt)
+{
+    const std::wstring drive = missingDrive();
+    ASSERT_FALSE(drive.empty()) << "every drive letter is in use";
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    for (const std::wstring& root : {drive + L"\\Games\\Qorvath", std::wstring()}) {
+        SCOPED_TRACE(testing::PrintToString(root));
+        Started started = startWithoutParent(box_, inQuotes(root));
+        answerMessageBoxShowing(started.pid, failureText(root.empty() ? box_.updateDir : root));
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        const std::string log = readFile(box_.log);
+        const std::string lastLine = log.substr(log.rfind("\r\n", log.size() - 3) + 2);
+        EXPECT_EQ(lastLine.rfind("Exception: weakly_canonical: ", 0), 0u) << log;
+        if (!root.empty()) {
+            EXPECT_EQ(lastLine.substr(lastLine.size() - logged(root).size() - 2),
+                      logged(root) + "\r\n");
+        }
+        EXPECT_EQ(log.find("Remove it"), std::string::npos) << log;
+        EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "new");
+    }
+}
+
+// The log opened under another letter case is still the open log, and no update file.
+TEST_F(RunSequence, LogNamedInAnotherCaseIsLeftAloneAndTheRunCompletes)
+{
+    const std::wstring upper = box_.updateDir + L"\\UPDATER.LOG";
+    writeFile(upper, "an earlier run's log");
+    writeFile(box_.updateDir + L"\\a.txt", "new");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_NE(run.log.find(logLines({subPathLine(upper), "This is our exe or log, ignore it"})),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(run.log.substr(run.log.size() - runEndLines().size()), runEndLines());
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+    EXPECT_FALSE(exists(box_.root + L"\\UPDATER.LOG"));
+}

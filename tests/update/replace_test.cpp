@@ -119,13 +119,68 @@ TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
     expectRefusedThroughEveryProbe(L"data");
 }
 
-TEST_F(Replacement, ReadOnlyFileInTheWayIsRefusedOnEveryProbe)
+// The file is being replaced by its new version: its read-only attribute is no
+// obstacle (Wine run by root ignores the attribute, so only Windows shows it).
+TEST_F(Replacement, ReadOnlyFileInTheWayIsReplacedWindowsOnly)
 {
-    writeFile(box_.root + L"\\data", "old");
-    SKIP_UNLESS(makeReadOnly(box_.root + L"\\data", &why));
-    expectRefusedThroughEveryProbe(L"data");
-    EXPECT_EQ(readFile(box_.root + L"\\data"), "old");
-    SetFileAttributesW((box_.root + L"\\data").c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring dest = box_.root + L"\\data";
+    writeFile(dest, "old");
+    SKIP_UNLESS(makeReadOnly(dest, &why));
+    writeFile(box_.updateDir + L"\\data", "new");
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(run.log.find("File not writable"), std::string::npos) << run.log;
+    EXPECT_EQ(readFile(dest), "new");
+    SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Windows refuses to replace a file that any program has open, even one that only
+// reads its attributes (a shell window, the indexer), where the probe could open it:
+// each refused move is a try. A game reading its archive with read and write sharing
+// but none for deletion refuses the probe itself, through every try.
+TEST_F(Replacement, OldFileOpenElsewhereIsTriedAgainUntilLetGoOrTheTriesRunOut)
+{
+    struct Holder {
+        const char* what;
+        DWORD access;
+        DWORD share;
+        bool letGo; // after about a second
+    };
+    const Holder holders[] = {
+        {"attributes only", FILE_READ_ATTRIBUTES,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+        {"read, sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+    };
+    const std::wstring base = box_.base;
+    int round = 0;
+    for (const Holder& holder : holders) {
+        SCOPED_TRACE(holder.what);
+        box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
+        const std::wstring dest = box_.root + L"\\game.pak";
+        writeFile(dest, "old");
+        writeFile(box_.updateDir + L"\\game.pak", "new");
+        UniqueFileHandle held(CreateFileW(dest.c_str(), holder.access, holder.share, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        Started started = start();
+        if (holder.letGo) {
+            for (int i = 0; i < 1000 && readFile(box_.log).find("Tries: 0") == std::string::npos;
+                 ++i)
+                Sleep(10);
+            Sleep(1000);
+            held.reset();
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 0u) << readFile(box_.log);
+            EXPECT_GE(countOf(readFile(box_.log), "File not writable!! Tries: "), 1);
+            EXPECT_EQ(readFile(dest), "new");
+        } else {
+            answerMessageBoxShowing(started.pid, failureText(dest));
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+            held.reset();
+            EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
+            EXPECT_EQ(readFile(dest), "old");
+            EXPECT_EQ(readFile(box_.updateDir + L"\\game.pak"), "new");
+        }
+    }
 }
 
 TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)

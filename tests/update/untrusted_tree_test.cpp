@@ -27,7 +27,12 @@ protected:
         EXPECT_EQ(readFile(outside_ + L"\\system.dll"), "outside the root");
     }
 
-    RunResult run() { return runUpdater(box_, inQuotes(box_.root)); }
+    // The limit grows with the files to apply: it catches a run that never ends, never
+    // one that a loaded machine makes slow.
+    RunResult run(int files = 0)
+    {
+        return runUpdater(box_, inQuotes(box_.root), 30000 + 10 * static_cast<DWORD>(files));
+    }
 
     Sandbox box_;
     std::wstring outside_;
@@ -165,6 +170,71 @@ TEST_F(UntrustedTree, UnusualNamesAreApplied)
     removeTree(box.base);
 }
 
+// Two links per level, each to the next level, reach the last level by 2^30 paths:
+// each folder is walked once, however many links lead to it.
+TEST_F(UntrustedTree, LinkLadderThirtyLevelsDeepIsWalkedOncePerFolder)
+{
+    const int levels = 30;
+    for (int level = 0; level <= levels; ++level) {
+        const std::wstring name = L"\\l" + std::to_wstring(level);
+        makeDirs(box_.updateDir + name);
+        makeDirs(box_.root + name);
+        writeFile(box_.updateDir + name + L"\\f.txt", "level " + std::to_string(level));
+    }
+    for (int level = 0; level < levels; ++level) {
+        const std::wstring from = box_.updateDir + L"\\l" + std::to_wstring(level);
+        const std::wstring to = box_.updateDir + L"\\l" + std::to_wstring(level + 1);
+        SKIP_UNLESS(makeFolderLink(to, from + L"\\a", &why));
+        SKIP_UNLESS(makeFolderLink(to, from + L"\\b", &why));
+    }
+    const RunResult result = run(levels);
+    EXPECT_EQ(result.exitCode, 0u);
+    for (int level = 0; level <= levels; ++level)
+        EXPECT_EQ(readFile(box_.root + L"\\l" + std::to_wstring(level) + L"\\f.txt"),
+                  "level " + std::to_string(level));
+    size_t steps = 0;
+    for (size_t pos = result.log.find("\r\nStep"); pos != std::string::npos;
+         pos = result.log.find("\r\nStep", pos + 1))
+        ++steps;
+    // The update folder's own, then one per level.
+    EXPECT_EQ(steps, static_cast<size_t>(levels) + 2) << "folders walked more than once";
+    EXPECT_EQ(result.log.substr(result.log.size() - runEndLines().size()), runEndLines());
+}
+
+// A chain of nested folders is walked to its bottom, each level once, in order. The walk
+// keeps its own stack, so that a chain thousands deep cannot run the thread's out;
+// Wine cannot show that depth (it reads no final path longer than MAX_PATH, and takes
+// minutes to make such a chain: 2,277 folders took 65 s), so the chain here is as deep
+// as MAX_PATH allows.
+TEST_F(UntrustedTree, ChainOfNestedFoldersIsWalkedToTheBottomAsDeepAsWineReaches)
+{
+    std::string why;
+    const std::wstring volume = otherVolume(&why);
+    if (volume.empty())
+        GTEST_SKIP() << why;
+    box_ = makeSandbox(volume + uniqueName(L"c"));
+    std::wstring update = box_.updateDir;
+    std::wstring root = box_.root;
+    int depth = 0;
+    for (; update.size() + 2 + 11 < MAX_PATH; ++depth) {
+        update += L"\\d";
+        root += L"\\d";
+        ASSERT_TRUE(CreateDirectoryW(update.c_str(), nullptr) &&
+                    CreateDirectoryW(root.c_str(), nullptr))
+            << depth << ": " << GetLastError();
+    }
+    writeFile(update + L"\\bottom.txt", "new");
+    const RunResult result = run(depth);
+    EXPECT_EQ(result.exitCode, 0u) << result.log;
+    EXPECT_EQ(readFile(root + L"\\bottom.txt"), "new");
+    const std::string bottom = logLines(
+        {"Step" + logged(update), subPathLine(update + L"\\bottom.txt"),
+         "relativePath=" + logged(update.substr(box_.updateDir.size() + 1) + L"\\bottom.txt")});
+    EXPECT_NE(result.log.find(bottom), std::string::npos) << result.log;
+    EXPECT_EQ(result.log.substr(result.log.size() - runEndLines().size()), runEndLines());
+    removeTree(box_.base);
+}
+
 TEST_F(UntrustedTree, LargeDeepTreeIsAppliedCompletely)
 {
     // 20,000 files in 2,000 folders, in 200 chains nested 10 deep, one chain 30 deep.
@@ -184,7 +254,7 @@ TEST_F(UntrustedTree, LargeDeepTreeIsAppliedCompletely)
         for (int file = 0; file < 10; ++file)
             writeFile(box_.updateDir + L"\\" + folder + L"\\f" + std::to_wstring(file), "x");
     }
-    const RunResult result = run();
+    const RunResult result = run(20000);
     EXPECT_EQ(result.exitCode, 0u);
     int moved = 0;
     for (const std::wstring& folder : folders) {
