@@ -60,13 +60,27 @@ inline std::wstring quoteArgument(const std::wstring& argument)
     return quoted + L"\"";
 }
 
+// The root folder as the updater is to take it. A drive's root must keep its backslash:
+// "X:" alone means the current folder of drive X: (the updater's own, which is the
+// update folder), so that nothing would be applied and the launcher started would be the
+// copy that is still to be installed. "X:", "X:\" and "X:\\" all become "X:\"; any
+// other folder is passed as it is.
+inline std::wstring rootArgument(const std::wstring& rootFolder)
+{
+    const bool drive = rootFolder.size() >= 2 && rootFolder[1] == L':' &&
+                       ((rootFolder[0] >= L'A' && rootFolder[0] <= L'Z') ||
+                        (rootFolder[0] >= L'a' && rootFolder[0] <= L'z')) &&
+                       rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos;
+    return drive ? rootFolder.substr(0, 2) + L"\\" : rootFolder;
+}
+
 // The updater's whole command line: its own path (quoted; a path never holds a quote,
-// and CommandLineToArgvW takes the program's name without escapes), the root folder,
-// then the further arguments, each quoted.
+// and CommandLineToArgvW takes the program's name without escapes), the root folder
+// (see rootArgument), then the further arguments, each quoted.
 inline std::wstring updaterCommandLine(const std::wstring& updater, const std::wstring& rootFolder,
                                        const std::vector<std::wstring>& furtherArguments = {})
 {
-    std::wstring commandLine = L"\"" + updater + L"\" " + quoteArgument(rootFolder);
+    std::wstring commandLine = L"\"" + updater + L"\" " + quoteArgument(rootArgument(rootFolder));
     for (const std::wstring& argument : furtherArguments)
         commandLine += L" " + quoteArgument(argument);
     return commandLine;
@@ -87,9 +101,72 @@ inline std::wstring updaterPath(const std::wstring& rootFolder)
 
 namespace detail {
 
+// The form of a path that Windows passes on as written, with no MAX_PATH limit
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), made from its full path.
+inline std::wstring longPath(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size)
+        return path;
+    full.resize(length);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return full.rfind(L"\\\\.\\", 0) == 0 ? full : L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+inline ULONGLONG asNumber(const FILETIME& time)
+{
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The last run's log: when it was last written, and whether that run applied the whole
+// update: its log reaches "Preparing for exe launch", the line the updater writes once
+// its walk is done, just before it starts the launcher; "Launched" and "All done,
+// exiting" follow, and a launcher that it started may look before they are written.
+// False when there is no log.
+inline bool lastRun(const std::wstring& log, ULONGLONG& lastWritten, bool& completed)
+{
+    const ScopedHandle file{CreateFileW(log.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                            &CloseHandle};
+    FILETIME written;
+    if (file.handle == INVALID_HANDLE_VALUE ||
+        !GetFileTime(file.handle, nullptr, nullptr, &written))
+        return false;
+    lastWritten = asNumber(written);
+    const std::string end = "Preparing for exe launch\r\nLaunched\r\nAll done, exiting\r\n";
+    const std::string walked = "Preparing for exe launch\r\n";
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file.handle, &size);
+    const LONGLONG tailLength = size.QuadPart < static_cast<LONGLONG>(end.size() + 2)
+                                    ? size.QuadPart
+                                    : static_cast<LONGLONG>(end.size() + 2);
+    std::string tail(static_cast<size_t>(tailLength), '\0');
+    DWORD read = 0;
+    LARGE_INTEGER from = {};
+    from.QuadPart = -tailLength;
+    if (tailLength == 0 || !SetFilePointerEx(file.handle, from, nullptr, FILE_END) ||
+        !ReadFile(file.handle, &tail[0], static_cast<DWORD>(tailLength), &read, nullptr))
+        read = 0;
+    tail.resize(read);
+    // The log's last lines are "Preparing for exe launch" and what follows it in order.
+    const size_t at = tail.rfind(walked);
+    completed = at != std::string::npos && (at == 0 || tail[at - 1] == '\n') &&
+                end.compare(0, tail.size() - at, tail, at, std::string::npos) == 0;
+    return true;
+}
+
 // A file of the update, at any depth, that is not one of the updater's own (whose
-// name without extension is "Updater", as the updater itself decides).
-inline bool holdsUpdateFile(const std::wstring& folder)
+// name without extension is "Updater", as the updater itself decides) and that was
+// created after `since` (0: whenever).
+inline bool holdsUpdateFile(const std::wstring& folder, ULONGLONG since)
 {
     WIN32_FIND_DATAW entry;
     const ScopedHandle find{FindFirstFileW((folder + L"\\*").c_str(), &entry), &FindClose};
@@ -103,12 +180,12 @@ inline bool holdsUpdateFile(const std::wstring& folder)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A link to a folder is not followed: what it leads to is no download.
             found = !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                    holdsUpdateFile(folder + L"\\" + name);
+                    holdsUpdateFile(folder + L"\\" + name, since);
         } else {
             const size_t dot = name.find_last_of(L'.');
             const std::wstring stem =
                 dot == 0 || dot == std::wstring::npos ? name : name.substr(0, dot);
-            found = stem != L"Updater";
+            found = stem != L"Updater" && asNumber(entry.ftCreationTime) > since;
         }
     } while (!found && FindNextFileW(find.handle, &entry));
     return found;
@@ -116,14 +193,28 @@ inline bool holdsUpdateFile(const std::wstring& folder)
 
 } // namespace detail
 
-// Whether an update is waiting: the updater in resources\update, with at least one file
-// to apply beside it. The updater leaves its own files (Updater.exe, Updater.log) in
-// place when it is done, so their presence alone would start it again at every launch.
+// Whether an update is waiting: the updater in resources\update, and beside it a file
+// that is not the updater's own (any name but "Updater" with some extension) and that
+// the last run has not dealt with. That is, either the last run did not complete (there
+// is no Updater.log, or its last line is not "All done, exiting": the files it left are
+// still to be applied), or the file was created after that log was last written (the
+// launcher has put a new update there since). The updater leaves some files in place on
+// purpose (files meant for the update folder itself, links, names it refuses): after a
+// complete run they start nothing, so that the launcher and the updater never start each
+// other for ever. A launcher's downloader must therefore give every file it puts there
+// its own creation time: it must not set a file's creation time into the past (from an
+// archive, or a server's time), or the file may go unnoticed until the next update.
 inline bool updateWaiting(const std::wstring& rootFolder)
 {
-    const DWORD attributes = GetFileAttributesW(updaterPath(rootFolder).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           detail::holdsUpdateFile(updateFolder(rootFolder));
+    const std::wstring folder = detail::longPath(updateFolder(rootFolder));
+    const DWORD attributes = GetFileAttributesW((folder + L"\\Updater.exe").c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    ULONGLONG lastWritten = 0;
+    bool completed = false;
+    if (!detail::lastRun(folder + L"\\Updater.log", lastWritten, completed))
+        completed = false;
+    return detail::holdsUpdateFile(folder, completed ? lastWritten : 0);
 }
 
 // Starts the updater and lets it go. Returns ERROR_SUCCESS, or the Windows error code
@@ -135,6 +226,9 @@ inline bool updateWaiting(const std::wstring& rootFolder)
 //   keep that file open after the launcher has ended, and its replacement would fail.
 // - Both handles CreateProcessW gives back are closed at once: the launcher does not
 //   wait for the updater (the updater waits for the launcher).
+// - The updater may take the foreground: it has no window of its own, and its boxes
+//   (the retry prompt, the failure message) would otherwise only flash in the taskbar
+//   behind the launcher, which is still in the foreground when it starts the updater.
 inline DWORD startUpdater(const std::wstring& rootFolder, const std::wstring& updater,
                           const std::vector<std::wstring>& furtherArguments = {})
 {
@@ -144,14 +238,21 @@ inline DWORD startUpdater(const std::wstring& rootFolder, const std::wstring& up
     const std::wstring workingDirectory =
         updater.substr(0, separator == 2 && updater[1] == L':' ? 3 : separator);
     std::wstring commandLine = updaterCommandLine(updater, rootFolder, furtherArguments);
+    // Suspended until it may take the foreground, so that it cannot ask for it sooner.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDirectory.c_str(), &startup, &started))
+    if (!CreateProcessW(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, workingDirectory.c_str(), &startup, &started))
         return GetLastError();
     const detail::ScopedHandle process{started.hProcess, &CloseHandle};
     const detail::ScopedHandle thread{started.hThread, &CloseHandle};
+    AllowSetForegroundWindow(started.dwProcessId); // best effort: the launcher may not have it
+    if (ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(started.hProcess, 1);
+        return error;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -19,7 +19,9 @@ std::wstring ownFolder()
             return {};
         if (length < path.size()) {
             path.resize(length);
-            return path.substr(0, path.find_last_of(L'\\'));
+            // A drive's root keeps its backslash: "X:" alone is a drive's current folder.
+            const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+            return folder.size() == 2 && folder[1] == L':' ? folder + L"\\" : folder;
         }
         path.resize(path.size() * 2);
     }

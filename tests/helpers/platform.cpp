@@ -21,8 +21,8 @@ bool runningUnderWine()
 
 namespace {
 
-// The Linux path of a path on drive Z: (the Linux root), S: (another volume) or T: (a
-// small volume), as the test prefix maps them.
+// The Linux path of a path on drive Z: (the Linux root), S: (another volume), T: (a
+// small volume) or R: (a scratch drive), as the test prefix maps them.
 std::wstring linuxPath(const std::wstring& path)
 {
     std::wstring result = path;
@@ -33,6 +33,8 @@ std::wstring linuxPath(const std::wstring& path)
             result = L"/dev/shm/qorvath-updater-tests" + result;
         if (drive == L'T')
             result = L"/dev/shm/qorvath-updater-small" + result;
+        if (drive == L'R')
+            result = L"/dev/shm/qorvath-updater-root" + result;
     }
     for (wchar_t& c : result) {
         if (c == L'\\')
@@ -358,4 +360,16 @@ bool waitForDesktopShell()
     }
     CoUninitialize();
     return answered;
+}
+
+std::wstring scratchDrive(std::string* why)
+{
+    if (runningUnderWine())
+        return L"R:";
+    wchar_t drive[8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"QLU_SCRATCH_DRIVE", drive, 8);
+    if (length == 2 && drive[1] == L':')
+        return drive;
+    *why = "set QLU_SCRATCH_DRIVE to a drive (\"X:\") whose root the tests may fill";
+    return {};
 }

@@ -48,3 +48,8 @@ std::wstring otherVolume(std::string* why);
 // first program that needs a desktop, and registers it a moment later); false when it
 // never does.
 bool waitForDesktopShell();
+
+// A drive whose root a test may use as a launcher's root folder: R: under Wine (the test
+// prefix maps it to a scratch folder); on Windows the drive named by the environment
+// variable QLU_SCRATCH_DRIVE ("X:"). Empty, with the reason, when there is none.
+std::wstring scratchDrive(std::string* why);

@@ -4,13 +4,16 @@
 // may read it the moment it appears: the record is written whole under another name
 // and then renamed into place, so that it is never seen half written. Before that, the
 // id of the process that started it and, where it still runs, its file name go to
-// "<own path>.parent".
+// "<own path>.parent"; and where QLU_PROBE_HANDLE names a handle of the program that
+// started it, whatever file that handle value leads to here goes to "<own path>.handle"
+// (nothing: no such handle was inherited).
 #include "common/unique_any.h"
 
 #include <windows.h>
 
 #include <tlhelp32.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -83,6 +86,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             content.append(buffer, read);
     }
     content += record;
+    wchar_t probe[32] = {};
+    if (GetEnvironmentVariableW(L"QLU_PROBE_HANDLE", probe, 32) > 0) {
+        const auto handle =
+            reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(std::wcstoull(probe, nullptr, 10)));
+        wchar_t leadsTo[MAX_PATH] = {};
+        const DWORD length = GetFinalPathNameByHandleW(handle, leadsTo, MAX_PATH, 0);
+        if (!writeWhole(std::wstring(self, selfLength) + L".handle",
+                        length > 0 && length < MAX_PATH ? utf8(leadsTo) : std::string()))
+            return 2;
+    }
     if (!writeWhole(std::wstring(self, selfLength) + L".parent", utf8(parentIdAndName())) ||
         !writeWhole(partPath, content))
         return 2;

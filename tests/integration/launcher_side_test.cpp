@@ -87,20 +87,143 @@ TEST(LauncherHeader, RealUpdaterLogsTheRootAndArgumentsAsGiven)
     }
 }
 
-TEST(LauncherHeader, UpdateWaitsOnlyWithFilesBesideTheUpdater)
+namespace {
+
+const char completeLog[] =
+    "targetDir = \"x\"\r\nPreparing for exe launch\r\nLaunched\r\nAll done, exiting\r\n";
+
+// A file created a moment after everything before it: creation times are compared.
+void writeLater(const std::wstring& path, const std::string& content)
+{
+    Sleep(50);
+    writeFile(path, content);
+}
+
+} // namespace
+
+// An update waits while files beside the updater are still to be dealt with: after an
+// incomplete run (or none), any file but the updater's own; after a complete run, only
+// a file put there since. What a complete run leaves on purpose starts nothing.
+TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
 {
     const Sandbox box = makeSandbox();
-    // The updater leaves its own files behind after an update.
-    writeFile(box.log, "log");
     makeDirs(box.updateDir + L"\\bin");
-    EXPECT_FALSE(qorvath::updateWaiting(box.root));
-    writeFile(box.updateDir + L"\\bin\\x.dll", "new");
+    EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "the updater's own file alone";
+    writeFile(box.updateDir + L"\\bin\\left.txt", "left on purpose");
+    EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "no run yet";
+    writeLater(box.log, "targetDir = \"x\"\r\nException: rename: Access is denied.\r\n");
+    EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "the last run stopped";
+    // A launcher that the updater starts may look before its last two lines are written.
+    for (const std::string& complete :
+         {std::string(completeLog), std::string("Preparing for exe launch\r\n"),
+          std::string("Preparing for exe launch\r\nLaunched\r\n")}) {
+        writeLater(box.log, complete);
+        EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "left by a complete run: " << complete;
+    }
+    writeLater(box.log, "Preparing for exe launch\r\nLaunched\r\nException: x\r\n");
     EXPECT_TRUE(qorvath::updateWaiting(box.root));
+    writeLater(box.log, completeLog);
+    EXPECT_FALSE(qorvath::updateWaiting(box.root + L"\\"));
+    writeLater(box.updateDir + L"\\bin\\x.dll", "new");
+    EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "put there after the run";
     EXPECT_TRUE(qorvath::updateWaiting(box.root + L"\\"));
     DeleteFileW(box.updater.c_str());
     EXPECT_FALSE(qorvath::updateWaiting(box.root));
     EXPECT_EQ(qorvath::startUpdater(box.root, box.updater),
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(LauncherHeader, UpdateWaitingWorksPastMaxPath)
+{
+    const Sandbox box = makeSandbox();
+    std::wstring root = L"\\\\?\\" + box.base;
+    while (root.size() < MAX_PATH + 20)
+        root += L"\\" + std::wstring(40, L'r');
+    const std::wstring update = root + L"\\resources\\update";
+    makeDirs(update);
+    copyFile(updaterBuild(), update + L"\\Updater.exe");
+    writeFile(update + L"\\Updater.log", completeLog);
+    EXPECT_FALSE(qorvath::updateWaiting(root));
+    EXPECT_FALSE(qorvath::updateWaiting(root.substr(4)));
+    writeLater(update + L"\\x.dll", "new");
+    EXPECT_TRUE(qorvath::updateWaiting(root));
+    EXPECT_TRUE(qorvath::updateWaiting(root.substr(4)));
+}
+
+namespace {
+
+// Starts `program` through the header as a launcher does, from a go-between that ends
+// at once (the updater then waits for nobody).
+void startThroughHeader(const std::wstring& root, const std::wstring& program)
+{
+    const std::wstring starter = binDir() + L"\\header_starter.exe";
+    const StartedProcess started =
+        startProcess(starter, inQuotes(starter) + L" " + qorvath::quoteArgument(root) + L" " +
+                                  inQuotes(program));
+    ASSERT_TRUE(started.process);
+    EXPECT_EQ(exitCodeOf(started.process.get()), 0u);
+}
+
+std::string waitForCompleteLog(const std::wstring& log)
+{
+    const std::string end = "All done, exiting\r\n";
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text = readFile(log);
+        if (text.size() >= end.size() && text.substr(text.size() - end.size()) == end)
+            break;
+        Sleep(20);
+    }
+    return text;
+}
+
+} // namespace
+
+// "X:" alone names the current folder of drive X: (the updater's own): the header hands
+// the updater the drive's root itself, however the launcher wrote it.
+TEST(LauncherHeader, DriveRootIsTheFolderItselfHoweverItIsWritten)
+{
+    std::string why;
+    const std::wstring drive = scratchDrive(&why);
+    if (drive.empty())
+        GTEST_SKIP() << why;
+    for (const std::wstring& root : {drive, drive + L"\\", drive + L"\\\\"}) {
+        SCOPED_TRACE(testing::PrintToString(root));
+        removeTree(drive + L"\\resources");
+        DeleteFileW((drive + L"\\a.txt").c_str());
+        const Sandbox box = {drive, drive + L"\\", drive + L"\\resources\\update",
+                             drive + L"\\resources\\update\\Updater.exe",
+                             drive + L"\\resources\\update\\Updater.log"};
+        ASSERT_FALSE(exists(box.log)) << "an earlier run's log";
+        makeDirs(box.updateDir);
+        copyFile(updaterBuild(), box.updater);
+        writeFile(box.updateDir + L"\\a.txt", "new");
+        startThroughHeader(root, box.updater);
+        const std::string log = waitForCompleteLog(box.log);
+        EXPECT_EQ(log.rfind("targetDir = " + logged(drive + L"\\") + "\r\n", 0), 0u) << log;
+        EXPECT_EQ(readFile(drive + L"\\a.txt"), "new") << log;
+    }
+    removeTree(drive + L"\\resources");
+    DeleteFileW((drive + L"\\a.txt").c_str());
+}
+
+// A handle that the launcher made inheritable (for a child of its own) must not reach
+// the updater: it would keep one of the launcher's files open after the launcher has
+// ended.
+TEST(LauncherHeader, UpdaterInheritsNoHandleOfTheLauncher)
+{
+    const Sandbox box = makeSandbox();
+    copyFile(binDir() + L"\\recorder.exe", box.updater);
+    const std::wstring marker = box.base + L"\\held-by-the-launcher.txt";
+    SetEnvironmentVariableW(L"QLU_INHERITABLE_FILE", marker.c_str());
+    startThroughHeader(box.root, box.updater);
+    SetEnvironmentVariableW(L"QLU_INHERITABLE_FILE", nullptr);
+    for (int i = 0; i < 500 && readFile(box.updater + L".record") == "<missing>"; ++i)
+        Sleep(20);
+    ASSERT_NE(readFile(box.updater + L".record"), "<missing>") << "the program did not start";
+    const std::string leadsTo = readFile(box.updater + L".handle");
+    ASSERT_NE(leadsTo, "<missing>") << "the program did not look for the handle";
+    EXPECT_EQ(leadsTo.find("held-by-the-launcher.txt"), std::string::npos) << leadsTo;
 }
 
 TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
@@ -126,4 +249,59 @@ TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
     const std::string log = readFile(box.log);
     EXPECT_EQ(log.substr(0, 12 + logged(box.root).size()), "targetDir = " + logged(box.root));
     EXPECT_EQ(log.substr(log.size() - 19), "All done, exiting\r\n");
+}
+
+// The updater leaves some files in place on purpose (here one meant for the update
+// folder itself): the launcher must not start it again for them, at any later start,
+// but must for a file put there afterwards, once.
+TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
+{
+    const Sandbox box = makeSandbox();
+    const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
+    copyFile(binDir() + L"\\Qorvath Launcher.exe", launcher);
+    writeFile(box.root + L"\\version.txt", "1");
+    writeFile(box.updateDir + L"\\version.txt", "2");
+    makeDirs(box.updateDir + L"\\resources\\update");
+    writeFile(box.updateDir + L"\\resources\\update\\notes.txt", "for the update folder");
+
+    // One start of the launcher: its window (or that of the launcher the updater starts
+    // again) answered.
+    const auto launch = [&] {
+        StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.root);
+        const HWND shown = waitForWindowCaptioned(L"Qorvath Launcher", 60000);
+        if (!shown)
+            return std::wstring(L"no window");
+        const std::wstring text = messageBoxText(shown);
+        answerMessageBox(shown, IDOK);
+        for (int i = 0; i < 250 && IsWindow(shown); ++i)
+            Sleep(20);
+        exitCodeOf(started.process.get());
+        return text;
+    };
+    const auto lastWritten = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(box.log.c_str(), GetFileExInfoStandard, &data);
+        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+    };
+
+    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+    const std::string firstRun = waitForCompleteLog(box.log);
+    ASSERT_NE(firstRun.find("Inside the update folder, ignore it"), std::string::npos) << firstRun;
+    const ULONGLONG firstWritten = lastWritten();
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE("later start " + std::to_string(start));
+        EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+        EXPECT_EQ(lastWritten(), firstWritten) << "the updater ran again";
+    }
+
+    writeLater(box.updateDir + L"\\extra.txt", "extra");
+    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+    waitForCompleteLog(box.log);
+    EXPECT_EQ(readFile(box.root + L"\\extra.txt"), "extra");
+    const ULONGLONG secondWritten = lastWritten();
+    EXPECT_NE(secondWritten, firstWritten) << "the updater did not run for the new file";
+    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+    EXPECT_EQ(lastWritten(), secondWritten) << "the updater ran again";
+    EXPECT_EQ(readFile(box.updateDir + L"\\resources\\update\\notes.txt"), "for the update folder");
 }
