@@ -125,6 +125,10 @@ HANDLE testJob()
 {
     UniqueHandle& job = currentJob();
     if (!job) {
+        // Wine starts its desktop shell for the first program that needs a desktop, as
+        // that program's child: one started for a program in a test's job would end with
+        // the test. Asked for here, it is a child of the test program, in no job.
+        GetDesktopWindow();
         job.reset(CreateJobObjectW(nullptr, nullptr));
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
