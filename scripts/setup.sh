@@ -8,7 +8,7 @@ pkgs=(cmake ninja-build git
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
       wine wine32:i386 wine64 googletest locales
-      osslsigncode openssl binutils procps)
+      osslsigncode openssl binutils procps clang-format)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   apt-get update -q

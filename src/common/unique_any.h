@@ -32,10 +32,15 @@ public:
         value_ = invalid();
         return value;
     }
+    // Keeps the thread's last error: closing a handle on the way out of a failure must
+    // not hide the code that the failure left (as WIL's close_reset).
     void reset(T value = invalid()) noexcept
     {
-        if (value_ != invalid())
+        if (value_ != invalid()) {
+            const DWORD error = GetLastError();
             Close(value_);
+            SetLastError(error);
+        }
         value_ = value;
     }
     // For APIs that return the resource through an out parameter.

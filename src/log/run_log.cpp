@@ -1,16 +1,20 @@
 #include "log/run_log.h"
+#include "log/run_log_seams.h"
+
+#include "common/unique_any.h"
+#include "fs/file_identity.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
 
 #include <windows.h>
-
-#include "common/fs_error.h"
-#include "common/paths.h"
-#include "common/unique_any.h"
 
 RunLog runLog;
 
 namespace {
 
-constexpr DWORD sharedLikeDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A user or the launcher may read the log while the update runs, and nobody may delete
+// it meanwhile.
+constexpr DWORD readersAndWriters = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // Where the log must be: its folder resolved through the file system, then its name.
 std::wstring expectedFinalPath(const wchar_t* path)
@@ -18,14 +22,6 @@ std::wstring expectedFinalPath(const wchar_t* path)
     const std::wstring full = fullPath(path);
     const std::wstring name = fileName(full);
     return appendPath(weaklyCanonical(full.substr(0, full.size() - name.size())), name);
-}
-
-// A name that is a link (symbolic, junction, or one of several hard links) must not be
-// truncated: as administrator that would destroy whatever file it leads to. Wine
-// follows a Linux link even when asked not to, so the final path is compared too.
-bool isPlainFile(HANDLE file, const std::wstring& expected)
-{
-    return isPlainSingleFile(file) && sameFinalPath(finalPathOf(file, expected), expected);
 }
 
 // Removes the planted name itself, never the file it leads to: only when the handle
@@ -47,12 +43,15 @@ bool removeName(const wchar_t* path, const std::wstring& expected)
 HANDLE openLogFile(const wchar_t* path)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        UniqueFileHandle existing(CreateFileW(path, GENERIC_WRITE, sharedLikeDenyNone, nullptr,
+        UniqueFileHandle existing(CreateFileW(path, GENERIC_WRITE, readersAndWriters, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (existing) {
             const std::wstring expected = expectedFinalPath(path);
-            if (isPlainFile(existing.get(), expected)) {
+            // A name that is a link (symbolic, junction, or one of several hard links)
+            // must not be truncated: as administrator that would destroy whatever file
+            // it leads to.
+            if (isPlainFileAt(existing.get(), path, expected)) {
                 if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
                         INVALID_SET_FILE_POINTER ||
                     !SetEndOfFile(existing.get()))
@@ -67,7 +66,7 @@ HANDLE openLogFile(const wchar_t* path)
         // the next attempt looks again. The name itself, never a symbolic link's missing
         // target, which CREATE_NEW would otherwise create wherever it points.
         UniqueFileHandle created(
-            CreateFileW(path, GENERIC_WRITE, sharedLikeDenyNone, nullptr, CREATE_NEW,
+            CreateFileW(path, GENERIC_WRITE, readersAndWriters, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (created)
             return created.release();
@@ -86,8 +85,6 @@ void openRunLog(const wchar_t* path)
         runLog.failed = true;
         return;
     }
-    // Shared for reading and writing, so that a user or the launcher can read the log
-    // while the update runs.
     try {
         runLog.file.reset(openLogFile(path));
     } catch (const FileSystemError&) {
@@ -235,4 +232,9 @@ void logNumber(const char* label, int value)
 void logMessage(const char* label, const std::string& message)
 {
     writeLine(label, message);
+}
+
+void logMessageAndPath(const char* label, const std::string& message, const std::wstring& path)
+{
+    writeLine(label, message + " " + quotePath(narrow(path)));
 }

@@ -1,8 +1,8 @@
 #include "run/elevation.h"
 
+#include "common/unique_any.h"
 #include "run/environment.h"
 #include "run/messages.h"
-#include "common/unique_any.h"
 
 #include <windows.h>
 

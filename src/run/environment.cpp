@@ -1,8 +1,9 @@
 #include "run/environment.h"
 
-#include "common/fs_error.h"
-#include "common/paths.h"
 #include "common/win32_text.h"
+#include "fs/file_identity.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
 
 #include <windows.h>
 
@@ -12,7 +13,7 @@ std::wstring currentDirectory()
     if (!queryText(
             [](wchar_t* buffer, DWORD capacity) { return GetCurrentDirectoryW(capacity, buffer); },
             directory))
-        throw FileSystemError("current_path()", GetLastError());
+        throw FileSystemError(operation::currentPath, GetLastError());
     return directory;
 }
 

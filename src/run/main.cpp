@@ -1,6 +1,6 @@
-#include "common/fs_error.h"
-#include "common/own_files.h"
-#include "common/paths.h"
+#include "fs/file_identity.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
 #include "run/desktop_shell.h"
@@ -10,6 +10,7 @@
 #include "run/messages.h"
 #include "run/process.h"
 #include "run/single_run.h"
+#include "update/own_files.h"
 #include "update/replace.h"
 #include "update/walk.h"
 
@@ -19,26 +20,56 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// The instance without administrator rights hands over to an elevated twin and stays
+// until the launcher has ended: the twin waits for us, so it touches no file while the
+// launcher runs. A twin that came back without rights asks the user before it asks
+// Windows again, or the twins would start each other for ever.
+int handOverToElevatedTwin()
+{
+    ParentProcess parent = findParentProcess();
+    relaunchElevated(isOwnExecutable(parent.image) ? FirstAsk::User : FirstAsk::Windows);
+    if (parent.handle)
+        waitForExit(std::move(parent.handle));
+    return 0;
+}
+
+// Every failure ends this one way, called from the one catch of wWinMain: its line in
+// the log, the failure message naming the file or folder concerned (the update folder
+// where nothing more precise is known), exit code 1, and no launcher start (the update
+// is half applied; the message tells the user what to do).
+int reportFailure(const std::wstring& updateDir)
+{
+    try {
+        throw;
+    } catch (const FileLocked& locked) {
+        showFailureMessage(locked.dest); // each try has its line already
+    } catch (const FileSystemError& error) {
+        if (error.pathShownInLog())
+            logMessageAndPath("Exception: ", error.what(), error.path());
+        else
+            logMessage("Exception: ", error.what());
+        showFailureMessage(error.path().empty() ? updateDir : error.path());
+    } catch (const std::exception& error) {
+        logMessage("Exception: ", error.what());
+        showFailureMessage(updateDir);
+    } catch (...) {
+        showFailureMessage(updateDir);
+    }
+    return 1;
+}
+
+} // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictLibrarySearchToSystem();
     const ComApartment com = enterComApartment();
     std::wstring updateDir;
-    // Every failure ends in the handlers below, the same way: its line in the log, the
-    // failure message naming the file or folder concerned, exit code 1, and no launcher
-    // start (the update is half applied; the message tells the user what to do).
-    // Nothing may leave wWinMain: an escaping exception is a crash dialog.
-    try {
-        if (!isRunningAsAdmin()) {
-            // Hand over to an elevated twin, and stay until the launcher has ended: the
-            // twin waits for us, so it touches no file while the launcher runs. A twin
-            // that came back without rights asks the user before it asks again.
-            ParentProcess parent = findParentProcess();
-            relaunchElevated(isOwnExecutable(parent.image) ? FirstAsk::User : FirstAsk::Windows);
-            if (parent.handle)
-                waitForExit(std::move(parent.handle));
-            return 0;
-        }
+    try { // nothing may leave wWinMain: an escaping exception is a crash dialog
+        if (!isRunningAsAdmin())
+            return handOverToElevatedTwin();
 
         updateDir = currentDirectory();
         // As administrator, only the folder we were shipped in is the update: started
@@ -53,6 +84,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         const OwnedMutex claim = claimUpdateFolder(weaklyCanonical(updateDir), anotherRunHadIt);
         if (anotherRunHadIt)
             return 0;
+
         openRunLog(appendPath(updateDir, logFileName).c_str());
         const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
         if (args.size() < 2) {
@@ -61,36 +93,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         }
         const std::wstring& targetDir = args[1];
         logPath("targetDir = ", targetDir);
-        // Logged for a later version of the launcher; nothing is removed.
         for (size_t i = 2; i < args.size(); ++i)
-            logText("File to remove: ", args[i]);
+            logText("File to remove: ", args[i]); // kept for a later launcher; none removed
         logPath("updateDir = ", updateDir);
 
         // The launcher comes back with the rights of whoever started the update: read
-        // now, since the parent is gone after the wait. One we cannot vouch for was
-        // no administrator.
+        // now, the parent is gone after the wait. One we cannot vouch for was none.
         ParentProcess parent = findParentProcess();
         const LauncherRights launcherRights =
             parent.administrator ? LauncherRights::Ours : LauncherRights::SignedInUser;
         if (parent.handle)
-            terminateAndWait(std::move(parent.handle));
+            waitForParentToEnd(std::move(parent.handle));
 
         applyUpdateTree(updateDir, targetDir);
         startLauncher(targetDir, launcherRights);
         logLine("All done, exiting");
         closeRunLog();
         return 0;
-    } catch (const FileLocked& locked) {
-        showFailureMessage(locked.dest); // each try has its line already
-    } catch (const FileSystemError& error) {
-        if (error.pathShownInLog())
-            logPath(("Exception: " + std::string(error.what()) + " ").c_str(), error.path());
-        else
-            logMessage("Exception: ", error.what());
-        showFailureMessage(error.path().empty() ? updateDir : error.path());
-    } catch (const std::exception& error) {
-        logMessage("Exception: ", error.what());
-        showFailureMessage(updateDir);
+    } catch (...) {
+        return reportFailure(updateDir);
     }
-    return 1;
 }

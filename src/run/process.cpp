@@ -1,6 +1,7 @@
 #include "run/process.h"
+#include "run/process_seams.h"
 
-#include "common/paths.h"
+#include "fs/path_text.h"
 #include "log/run_log.h"
 #include "run/desktop_shell.h"
 #include "run/elevation.h"
@@ -12,9 +13,10 @@
 #undef Process32First
 #undef Process32Next
 
-const char launcherExeName[] = "Qorvath Launcher.exe";
-
 namespace {
+
+// The program the updater starts again when it is done, in the root folder.
+const wchar_t launcherExeName[] = L"Qorvath Launcher.exe";
 
 // The snapshot's entry for a process id, walked from the start; false when absent.
 bool findEntry(HANDLE snapshot, DWORD id, PROCESSENTRY32& entry)
@@ -108,11 +110,10 @@ void waitForExit(UniqueHandle process)
     WaitForSingleObject(process.get(), INFINITE);
 }
 
-void terminateAndWait(UniqueHandle process)
+void waitForParentToEnd(UniqueHandle parent)
 {
     logLine("Have parent, killing");
-    TerminateProcess(process.get(), 0);
-    WaitForSingleObject(process.get(), INFINITE);
+    WaitForSingleObject(parent.get(), INFINITE);
     logLine("Killed");
 }
 
@@ -121,8 +122,7 @@ namespace {
 // targetDir joined with launcherExeName, as the walk joins a plain name.
 std::wstring launcherPath(const std::wstring& targetDir)
 {
-    const std::string name = launcherExeName;
-    return appendPath(targetDir, std::wstring(name.begin(), name.end()));
+    return appendPath(targetDir, launcherExeName);
 }
 
 } // namespace

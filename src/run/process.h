@@ -6,9 +6,6 @@
 
 #include <string>
 
-// The program the updater starts again when it is done, in the root folder.
-extern const char launcherExeName[];
-
 // The process that started this one, as found while it still runs.
 struct ParentProcess {
     // Opened for waiting (SYNCHRONIZE) only; none when it has ended, cannot be opened, or
@@ -22,20 +19,14 @@ struct ParentProcess {
 };
 ParentProcess findParentProcess();
 
-// Whether a process could have started this one: it was created no later than we were.
-// A process whose creation time cannot be read is given the benefit of the doubt.
-bool createdNoLaterThanUs(HANDLE process);
-
 // Blocks until the process has ended (or the wait itself fails).
 void waitForExit(UniqueHandle process);
 
-// Waits for the process's end, logging "Have parent, killing" before and "Killed"
-// after. It never ends the process: the handle from findParentProcess carries
-// SYNCHRONIZE alone, so the termination it asks for is always refused, and the
-// launcher (or the unelevated instance) ends by itself. The name and the two log
-// lines stay as they are: readers of the log know them, and "Killed" marks the
-// parent's end however it came about.
-void terminateAndWait(UniqueHandle process);
+// Waits for the parent's end, logging "Have parent, killing" before and "Killed" after.
+// It never ends the parent: the launcher (or the unelevated instance) ends by itself,
+// and the wait lasts until it has. The two lines stay as earlier logs have them:
+// readers know them, and "Killed" marks the parent's end however it came about.
+void waitForParentToEnd(UniqueHandle parent);
 
 // Whose rights the launcher is started with: ours (administrator), or those of the
 // user signed in at the desktop, through the desktop shell.

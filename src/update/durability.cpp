@@ -1,8 +1,8 @@
 #include "update/durability.h"
 
-#include "common/paths.h"
 #include "common/unique_any.h"
 #include "common/win32_text.h"
+#include "fs/path_text.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "update/replace.h"
 
-#include "common/fs_error.h"
+#include "fs/fs_error.h"
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
@@ -84,7 +84,7 @@ void pause()
 
 [[noreturn]] void throwMoveError(DWORD code, const Destination& dest)
 {
-    throw FileSystemError("rename", code, dest.shown, FileSystemError::Shown::WithoutPath);
+    throw FileSystemError(operation::rename, code, dest.shown, FileSystemError::Shown::WithoutPath);
 }
 
 bool copyContent(HANDLE from, HANDLE to)
@@ -181,7 +181,7 @@ DWORD copyAcrossVolumes(HANDLE updateFile, const Destination& dest)
     applyFolderSecurity(copy.get(), *dest.security);
     // The new file is in place; an update file that stays behind too is only a copy.
     if (!deleteOpened(updateFile))
-        throw FileSystemError("remove", GetLastError(), dest.shown,
+        throw FileSystemError(operation::remove, GetLastError(), dest.shown,
                               FileSystemError::Shown::WithoutPath);
     return ERROR_SUCCESS;
 }

@@ -1,12 +1,13 @@
 #include "update/walk.h"
 
-#include "common/fs_error.h"
-#include "common/paths.h"
-#include "common/own_files.h"
 #include "common/unique_any.h"
+#include "fs/file_identity.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
+#include "update/own_files.h"
 #include "update/permissions.h"
 #include "update/replace.h"
 
@@ -59,16 +60,16 @@ void resolveTarget(Walk& walk)
     if (walk.targetResolved)
         return;
     if (walk.targetDir.empty())
-        throw FileSystemError("weakly_canonical", ERROR_PATH_NOT_FOUND, walk.targetDir);
+        throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, walk.targetDir);
     walk.exactTargetDir = verbatimPath(walk.targetDir);
     const UniqueFileHandle root(CreateFileW(walk.exactTargetDir.c_str(), FILE_READ_ATTRIBUTES,
                                             shareAll, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FILE_BASIC_INFO basic;
     if (!root || !GetFileInformationByHandleEx(root.get(), FileBasicInfo, &basic, sizeof basic))
-        throw FileSystemError("weakly_canonical", GetLastError(), walk.targetDir);
+        throw FileSystemError(operation::weaklyCanonical, GetLastError(), walk.targetDir);
     if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw FileSystemError("weakly_canonical", ERROR_DIRECTORY, walk.targetDir);
+        throw FileSystemError(operation::weaklyCanonical, ERROR_DIRECTORY, walk.targetDir);
     walk.canonicalTargetDir =
         withRequestedNames(finalPathOf(root.get(), walk.targetDir), walk.exactTargetDir);
     walk.targetResolved = true;
@@ -104,15 +105,6 @@ UniqueFileHandle openForMove(const std::wstring& exact, DWORD& error)
     return file;
 }
 
-// Whether an open file is the listed entry itself: a plain file with one name whose
-// final path is its own. Wine lists a link to a file as the file it leads to, and
-// opens what it leads to even when asked for the link: where the handle leads counts.
-bool isListedFile(HANDLE file, const std::wstring& exact, const std::wstring& itself)
-{
-    return isPlainSingleFile(file) &&
-           sameFinalPath(withRequestedNames(finalPathOf(file, shownPath(exact)), exact), itself);
-}
-
 struct UpdateFile {
     std::wstring canonical; // where it leads
     // A plain file with one name, reached by its own name: the only kind that is
@@ -131,12 +123,12 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
     const std::wstring itself = appendPath(canonicalDir, name);
     DWORD error = ERROR_SUCCESS;
     UniqueFileHandle file = openForMove(exact, error);
-    if (file && isListedFile(file.get(), exact, itself))
+    if (file && isPlainFileAt(file.get(), exact, itself))
         return {itself, true, std::move(file)};
     // Refused outright (its owner has denied administrators): never moved by a name
     // that could be pointed elsewhere meanwhile.
     if (!file && error != ERROR_SHARING_VIOLATION)
-        throw FileSystemError("rename", error, shown, FileSystemError::Shown::WithoutPath);
+        throw FileSystemError(operation::rename, error, shown, FileSystemError::Shown::WithoutPath);
     file.reset();
     // A link, a shared name, or a file that another program holds: only looked at.
     const UniqueFileHandle look(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
@@ -145,7 +137,7 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
         const DWORD code = GetLastError();
         if (isMissingPathError(code))
             return {itself, false, {}}; // a link whose target is gone
-        throw FileSystemError("weakly_canonical", code, shown);
+        throw FileSystemError(operation::weaklyCanonical, code, shown);
     }
     const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
     const bool held = error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, itself) &&
@@ -180,7 +172,7 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
     logPath("relativePath=", relativePath);
     // We run as administrator on a folder that the user can write to: a file reached
     // through a link to elsewhere must not be written anywhere but below the root.
-    if (!file.ours || !staysBelow(relativePath)) {
+    if (!file.ours || !staysBelowLexically(relativePath)) {
         logLine("Outside of target, ignore it");
         return;
     }
@@ -203,7 +195,7 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
                     // The name is looked at again: it may lead elsewhere by now.
                     DWORD error = ERROR_SUCCESS;
                     UniqueFileHandle again = openForMove(exact, error);
-                    if (again && !isListedFile(again.get(), exact, itself))
+                    if (again && !isPlainFileAt(again.get(), exact, itself))
                         again.reset();
                     return again;
                 });
@@ -232,7 +224,7 @@ UniqueFindHandle openListing(const Folder& dir, WIN32_FIND_DATAW& entry)
     if (!find) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
-            throw FileSystemError("directory_iterator::directory_iterator", code, dir.shown);
+            throw FileSystemError(operation::listFolder, code, dir.shown);
     }
     return find;
 }
@@ -248,7 +240,7 @@ bool advance(Listing& listing)
         return true;
     const DWORD code = GetLastError();
     if (code != ERROR_NO_MORE_FILES)
-        throw FileSystemError("directory_iterator::operator++", code, listing.folder.shown);
+        throw FileSystemError(operation::nextEntry, code, listing.folder.shown);
     return false;
 }
 
@@ -322,25 +314,6 @@ void walkTree(const Folder& top, Walk& walk)
 }
 
 } // namespace
-
-bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
-{
-    if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    UniqueFileHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!target) {
-        const DWORD code = GetLastError();
-        if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
-            return false;
-        throw FileSystemError("directory_entry::status", code, shownPath(path));
-    }
-    // Not GetFileInformationByHandle: it asks for the volume's serial number too.
-    FILE_BASIC_INFO info;
-    if (!GetFileInformationByHandleEx(target.get(), FileBasicInfo, &info, sizeof info))
-        throw FileSystemError("directory_entry::status", GetLastError(), shownPath(path));
-    return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir)
 {

@@ -8,8 +8,3 @@
 // resolved or a move fails, and FileLocked when a file stays locked; files already
 // moved stay moved.
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir);
-
-// Whether a listed entry leads to a folder, links followed. The listing's attributes
-// answer for everything but links; a link whose target is missing, or whose kind
-// cannot be told, counts as a file. Throws FileSystemError "directory_entry::status".
-bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes);

@@ -6,6 +6,8 @@
 #include "common/unique_any.h"
 #include "helpers/platform.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <initializer_list>
@@ -25,6 +27,13 @@ struct Sandbox {
     std::wstring log;     // updateDir\Updater.log
 };
 Sandbox makeSandbox(const std::wstring& baseDir = {});
+
+// The fixture of the tests that each work on a fresh sandbox of their own.
+class SandboxTest : public ::testing::Test {
+protected:
+    void SetUp() override { box_ = makeSandbox(); }
+    Sandbox box_;
+};
 
 void makeDirs(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);

@@ -4,11 +4,11 @@
 
 namespace {
 
-class PlantedLogLink : public ::testing::Test {
+class PlantedLogLink : public SandboxTest {
 protected:
     void SetUp() override
     {
-        box_ = makeSandbox();
+        SandboxTest::SetUp();
         victim_ = box_.base + L"\\victim.txt";
         writeFile(victim_, "a file elsewhere that the user cannot write");
     }
@@ -32,7 +32,6 @@ protected:
         EXPECT_EQ(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     }
 
-    Sandbox box_;
     std::wstring victim_;
 };
 

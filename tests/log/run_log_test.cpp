@@ -1,5 +1,6 @@
 #include "helpers/harness.h"
 #include "log/run_log.h"
+#include "log/run_log_seams.h"
 
 #include <gtest/gtest.h>
 

@@ -51,7 +51,7 @@ bool moveWithRetry(const std::wstring& from, const std::wstring& to)
 
 } // namespace
 
-TEST(CommandLineFuzz, LogShowsExactlyWhatTheSplitYields)
+TEST(CommandLineFuzzSlow, LogShowsExactlyWhatTheSplitYields)
 {
     const Sandbox box = makeSandbox();
     std::mt19937 random(7);
@@ -76,7 +76,7 @@ TEST(CommandLineFuzz, LogShowsExactlyWhatTheSplitYields)
     }
 }
 
-TEST(CommandLineFuzz, ArgumentTextReachesTheElevatedTwinUnchanged)
+TEST(CommandLineFuzzSlow, ArgumentTextReachesTheElevatedTwinUnchanged)
 {
     const Sandbox box = makeSandbox();
     const std::wstring real = box.updateDir + L"\\real.bin";

@@ -70,11 +70,11 @@ TEST(OwnModulePath, GrowsTheBufferUntilTheWholePathFits)
 
 namespace {
 
-class Unelevated : public ::testing::Test {
+class Unelevated : public SandboxTest {
 protected:
     void SetUp() override
     {
-        box_ = makeSandbox();
+        SandboxTest::SetUp();
         endEvent_ = uniqueName(L"qlu-end");
         end_.reset(CreateEventW(nullptr, TRUE, FALSE, endEvent_.c_str()));
         twin_ = box_.updater + L".record";
@@ -117,7 +117,6 @@ protected:
         EXPECT_FALSE(exists(box_.log)) << "an unelevated instance writes no log";
     }
 
-    Sandbox box_;
     std::wstring endEvent_;
     UniqueHandle end_;
     std::wstring twin_;

@@ -1,5 +1,5 @@
 #include "helpers/harness.h"
-#include "run/process.h"
+#include "run/process_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,11 @@ TEST(ParentLookup, ProcessCreatedAfterUsIsNoParent)
 
 namespace {
 
-class ProcessControl : public ::testing::Test {
+class ProcessControl : public SandboxTest {
 protected:
     void SetUp() override
     {
-        box_ = makeSandbox();
+        SandboxTest::SetUp();
         launcher_ = box_.root + L"\\Qorvath Launcher.exe";
     }
 
@@ -56,7 +56,6 @@ protected:
             Sleep(20);
     }
 
-    Sandbox box_;
     std::wstring launcher_;
     UniqueHandle end_;
 };

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-class RunSequence : public ::testing::Test {
+class RunSequence : public SandboxTest {
 protected:
-    void SetUp() override { box_ = makeSandbox(); }
-
     // With a log that cannot be opened, both ends of a run as without it.
     void expectRunWithoutLog()
     {
@@ -14,7 +12,6 @@ protected:
         EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u);
         EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
     }
-    Sandbox box_;
 };
 
 TEST_F(RunSequence, NoArgumentWritesOneLineAndExitsWithOne)

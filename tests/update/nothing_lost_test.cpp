@@ -15,10 +15,8 @@ std::wstring exact(const std::wstring& path)
     return L"\\\\?\\" + path;
 }
 
-class NothingLost : public ::testing::Test {
+class NothingLost : public SandboxTest {
 protected:
-    void SetUp() override { box_ = makeSandbox(); }
-
     Started start(const std::wstring& root) { return startWithoutParent(box_, inQuotes(root)); }
 
     // The end of a run that stopped: the failure message naming `concerned`, answered,
@@ -35,8 +33,6 @@ protected:
         const size_t start = log.rfind("\r\n", log.size() - 3);
         return log.substr(start == std::string::npos ? 0 : start + 2);
     }
-
-    Sandbox box_;
 };
 
 } // namespace

@@ -14,10 +14,8 @@ int countOf(const std::string& text, const std::string& part)
     return count;
 }
 
-class Replacement : public ::testing::Test {
+class Replacement : public SandboxTest {
 protected:
-    void SetUp() override { box_ = makeSandbox(); }
-
     Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }
 
     // What stands at root\name refuses every probe: four tries, the message, exit 1,
@@ -31,8 +29,6 @@ protected:
         EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
         EXPECT_EQ(readFile(box_.updateDir + L"\\" + name), "file");
     }
-
-    Sandbox box_;
 };
 
 } // namespace

@@ -1,5 +1,5 @@
+#include "fs/fs_error.h"
 #include "helpers/harness.h"
-#include "common/fs_error.h"
 #include "update/walk.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +29,9 @@ std::string skipped(const std::wstring& path)
     return logLines({subPathLine(path), "This is our exe or log, ignore it"});
 }
 
-class UpdateWalk : public ::testing::Test {
+class UpdateWalk : public SandboxTest {
 protected:
-    void SetUp() override { box_ = makeSandbox(); }
     std::wstring quotedRoot() const { return inQuotes(box_.root); }
-    Sandbox box_;
 };
 
 } // namespace
@@ -233,20 +231,6 @@ TEST_F(UpdateWalk, LinkToAFolderOfTheUpdateMovesItsFilesOnce)
          pos = run.log.find("relativePath=\"a\\\\f.txt\"\r\ndest=", pos + 1))
         ++moves;
     EXPECT_EQ(moves, 1u) << run.log;
-}
-
-// Wine leaves a link whose target is missing out of folder listings, so the walk
-// never meets one there; the status rule is tested on its own.
-TEST(UpdateWalkSeam, LinkWithMissingTargetCountsAsFileTestedDirectlySinceWineHidesIt)
-{
-    const std::wstring missing = binDir() + L"\\sandbox\\no such folder\\no such file";
-    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_REPARSE_POINT));
-    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
-    // Without the link attribute the listing's own word counts.
-    EXPECT_TRUE(leadsToFolder(missing, FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_FALSE(leadsToFolder(missing, FILE_ATTRIBUTE_NORMAL));
-    // A link is followed to what it points at.
-    EXPECT_TRUE(leadsToFolder(binDir(), FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 // The walk's own failures leave it as file-system errors carrying the Windows code;

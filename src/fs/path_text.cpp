@@ -1,8 +1,4 @@
-#include "common/paths.h"
-
-#include "common/fs_error.h"
-#include "common/unique_any.h"
-#include "common/win32_text.h"
+#include "fs/path_text.h"
 
 #include <windows.h>
 
@@ -164,7 +160,7 @@ std::wstring lexicallyRelative(const std::wstring& path, const std::wstring& bas
     return result;
 }
 
-bool staysBelow(const std::wstring& relative)
+bool staysBelowLexically(const std::wstring& relative)
 {
     const Parsed parsed = parse(relative);
     if (relative.empty() || !parsed.rootName.empty() || parsed.rootDirectory)
@@ -178,40 +174,12 @@ bool staysBelow(const std::wstring& relative)
 
 bool liesBelow(const std::wstring& finalPath, const std::wstring& folder)
 {
-    return staysBelow(lexicallyRelative(finalPath, folder));
+    return staysBelowLexically(lexicallyRelative(finalPath, folder));
 }
-
-std::wstring fullPath(const std::wstring& path)
-{
-    std::wstring full;
-    if (!queryText(
-            [&](wchar_t* buffer, DWORD capacity) {
-                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
-            },
-            full))
-        throw FileSystemError("weakly_canonical", GetLastError(), path);
-    return full;
-}
-
-namespace {
 
 bool isVerbatim(const std::wstring& path)
 {
     return path.rfind(L"\\\\?\\", 0) == 0;
-}
-
-} // namespace
-
-std::wstring verbatimPath(const std::wstring& path)
-{
-    if (isVerbatim(path))
-        return path;
-    const std::wstring full = fullPath(path);
-    if (full.rfind(L"\\\\.\\", 0) == 0 || isVerbatim(full))
-        return full; // a device path is taken as written already
-    if (full.rfind(L"\\\\", 0) == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
 }
 
 std::wstring shownPath(const std::wstring& path)
@@ -250,90 +218,19 @@ std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstrin
     return changed ? result : finalPath;
 }
 
-namespace {
-
-// The final form of an existing path; an empty result when it does not exist.
-std::wstring finalPath(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) {
-        const DWORD code = GetLastError();
-        if (isMissingPathError(code))
-            return {};
-        throw FileSystemError("weakly_canonical", code, shownPath(path));
-    }
-    return withRequestedNames(finalPathOf(file.get(), path), path);
-}
-
-} // namespace
-
-std::wstring finalPathOf(HANDLE file, const std::wstring& path)
-{
-    std::wstring final;
-    if (!queryText(
-            [file](wchar_t* buffer, DWORD capacity) {
-                return GetFinalPathNameByHandleW(file, buffer, capacity,
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            },
-            final))
-        throw FileSystemError("weakly_canonical", GetLastError(), shownPath(path));
-    return shownPath(final);
-}
-
-std::wstring weaklyCanonical(const std::wstring& path)
-{
-    if (path.empty())
-        return path;
-    // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
-    // tail only has to be carried over. A verbatim path holds exact names, which it
-    // would rewrite.
-    const std::wstring full = isVerbatim(path) ? path : fullPath(path);
-    std::wstring existing = full;
-    std::vector<std::wstring> missing;
-    for (;;) {
-        std::wstring resolved = finalPath(existing);
-        if (!resolved.empty()) {
-            for (auto name = missing.rbegin(); name != missing.rend(); ++name)
-                resolved = appendPath(resolved, *name);
-            return resolved;
-        }
-        const Parsed parsed = parse(existing);
-        if (parsed.names.empty())
-            return full; // not even the root exists
-        std::wstring name = fileName(existing);
-        existing.resize(existing.size() - name.size());
-        while (existing.size() > parsed.rootName.size() + 1 && isSeparator(existing.back()))
-            existing.pop_back();
-        if (!name.empty())
-            missing.push_back(name);
-    }
-}
-
 bool sameFinalPath(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool isPlainSingleFile(HANDLE file)
+std::wstring parentPath(const std::wstring& path)
 {
-    // Two cheap queries: GetFileInformationByHandle would also ask for the volume's
-    // serial number.
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    return GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
-           !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-           !standard.Directory && standard.NumberOfLinks == 1;
-}
-
-bool isSameFile(HANDLE a, HANDLE b)
-{
-    BY_HANDLE_FILE_INFORMATION first;
-    BY_HANDLE_FILE_INFORMATION second;
-    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    const Parsed parsed = parse(path);
+    if (parsed.names.empty())
+        return {};
+    std::wstring parent = path.substr(0, path.size() - fileName(path).size());
+    while (parent.size() > parsed.rootName.size() + 1 && isSeparator(parent.back()))
+        parent.pop_back();
+    return parent;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/paths.h"
+#include "fs/path_text.h"
 
 #include <string>
 

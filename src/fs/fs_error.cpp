@@ -1,4 +1,4 @@
-#include "common/fs_error.h"
+#include "fs/fs_error.h"
 
 #include "common/unique_any.h"
 

@@ -5,12 +5,22 @@
 #include <stdexcept>
 #include <string>
 
+// The operation words of "Exception:" lines, the log's vocabulary for what failed. Most
+// of them name standard-library calls of an earlier version of the updater; this one
+// calls Win32 directly, but readers of the log (and their tools) match these words, so
+// each stays as it was, named here once.
+namespace operation {
+constexpr char rename[] = "rename";                                     // a replacing move
+constexpr char remove[] = "remove";                                     // an update file's removal
+constexpr char listFolder[] = "directory_iterator::directory_iterator"; // a listing opened
+constexpr char nextEntry[] = "directory_iterator::operator++";          // a listing advanced
+constexpr char status[] = "directory_entry::status";                    // what an entry is
+constexpr char weaklyCanonical[] = "weakly_canonical";                  // where a path leads
+constexpr char currentPath[] = "current_path()";                        // the working folder
+} // namespace operation
+
 // The error of every failing file-system operation. what() is one line: the
-// operation, ": " and the system's description of the code. The operation words are
-// part of the log's vocabulary ("rename", "remove", "directory_iterator::
-// directory_iterator", "weakly_canonical", "directory_entry::status",
-// "current_path()"): the log shows them after "Exception: ", and readers of earlier
-// logs know them.
+// operation (one of the words above), ": " and the system's description of the code.
 class FileSystemError : public std::runtime_error {
 public:
     // How the log shows the failure: a failed move or remove as its operation and the

@@ -1,0 +1,144 @@
+#include "fs/file_identity.h"
+
+#include "common/win32_text.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
+
+#include <utility>
+#include <vector>
+
+std::wstring fullPath(const std::wstring& path)
+{
+    std::wstring full;
+    if (!queryText(
+            [&](wchar_t* buffer, DWORD capacity) {
+                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+            },
+            full))
+        throw FileSystemError(operation::weaklyCanonical, GetLastError(), path);
+    return full;
+}
+
+std::wstring verbatimPath(const std::wstring& path)
+{
+    if (isVerbatim(path))
+        return path;
+    const std::wstring full = fullPath(path);
+    if (full.rfind(L"\\\\.\\", 0) == 0 || isVerbatim(full))
+        return full; // a device path is taken as written already
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+namespace {
+
+// The final form of an existing path; an empty result when nothing is there.
+std::wstring finalPathIfAny(const std::wstring& path)
+{
+    const UniqueFileHandle file = openToLook(path, operation::weaklyCanonical, shownPath(path));
+    return file ? withRequestedNames(finalPathOf(file.get(), path), path) : std::wstring();
+}
+
+} // namespace
+
+std::wstring finalPathOf(HANDLE file, const std::wstring& path)
+{
+    std::wstring final;
+    if (!queryText(
+            [file](wchar_t* buffer, DWORD capacity) {
+                return GetFinalPathNameByHandleW(file, buffer, capacity,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            },
+            final))
+        throw FileSystemError(operation::weaklyCanonical, GetLastError(), shownPath(path));
+    return shownPath(final);
+}
+
+std::wstring weaklyCanonical(const std::wstring& path)
+{
+    if (path.empty())
+        return path;
+    // GetFullPathNameW has already resolved "." and ".." lexically, so the missing
+    // tail only has to be carried over. A verbatim path holds exact names, which it
+    // would rewrite.
+    const std::wstring full = isVerbatim(path) ? path : fullPath(path);
+    std::wstring existing = full;
+    std::vector<std::wstring> missing;
+    for (;;) {
+        std::wstring resolved = finalPathIfAny(existing);
+        if (!resolved.empty()) {
+            for (auto name = missing.rbegin(); name != missing.rend(); ++name)
+                resolved = appendPath(resolved, *name);
+            return resolved;
+        }
+        std::wstring parent = parentPath(existing);
+        if (parent.empty())
+            return full; // not even the root exists
+        const std::wstring name = fileName(existing);
+        if (!name.empty())
+            missing.push_back(name);
+        existing = std::move(parent);
+    }
+}
+
+bool isPlainSingleFile(HANDLE file)
+{
+    // Two cheap queries: GetFileInformationByHandle would also ask for the volume's
+    // serial number.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+           !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+           !standard.Directory && standard.NumberOfLinks == 1;
+}
+
+bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& expected)
+{
+    return isPlainSingleFile(file) &&
+           sameFinalPath(withRequestedNames(finalPathOf(file, shownPath(path)), path), expected);
+}
+
+bool isSameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+UniqueFileHandle openToLook(const std::wstring& path, const char* operation,
+                            const std::wstring& shown)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (!isMissingPathError(code))
+            throw FileSystemError(operation, code, shown);
+    }
+    return file;
+}
+
+bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
+{
+    if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    UniqueFileHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!target) {
+        // Missing, or its kind cannot be told: a file.
+        const DWORD code = GetLastError();
+        if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
+            return false;
+        throw FileSystemError(operation::status, code, shownPath(path));
+    }
+    // Not GetFileInformationByHandle: it asks for the volume's serial number too.
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(target.get(), FileBasicInfo, &info, sizeof info))
+        throw FileSystemError(operation::status, GetLastError(), shownPath(path));
+    return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
