@@ -23,11 +23,17 @@ template <typename Interface> void** asOut(ComPtr<Interface>& pointer)
 
 using UniqueBstr = UniqueAny<BSTR, &SysFreeString>;
 
-// A VARIANT that holds a string it does not own: the call only reads it.
-VARIANT textVariant(BSTR text)
+VARIANT emptyVariant()
 {
     VARIANT variant;
     VariantInit(&variant);
+    return variant;
+}
+
+// A VARIANT that holds a string it does not own: the call only reads it.
+VARIANT textVariant(BSTR text)
+{
+    VARIANT variant = emptyVariant();
     variant.vt = VT_BSTR;
     variant.bstrVal = text;
     return variant;
@@ -35,8 +41,7 @@ VARIANT textVariant(BSTR text)
 
 VARIANT numberVariant(long number)
 {
-    VARIANT variant;
-    VariantInit(&variant);
+    VARIANT variant = emptyVariant();
     variant.vt = VT_I4;
     variant.lVal = number;
     return variant;
@@ -51,8 +56,7 @@ bool findDesktopShell(ComPtr<IShellDispatch2>& shell)
                                 asOut(windows))))
         return false;
     VARIANT desktop = numberVariant(CSIDL_DESKTOP);
-    VARIANT noRoot;
-    VariantInit(&noRoot);
+    VARIANT noRoot = emptyVariant();
     long window = 0;
     ComPtr<IDispatch> found;
     if (windows.get()->FindWindowSW(&desktop, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
@@ -97,9 +101,7 @@ bool startThroughDesktopShell(const std::wstring& program, const std::wstring& w
     const UniqueBstr verb(SysAllocString(L"open"));
     if (!file || !folder || !verb)
         return false;
-    VARIANT noArguments;
-    VariantInit(&noArguments);
-    return SUCCEEDED(shell.get()->ShellExecute(file.get(), noArguments, textVariant(folder.get()),
-                                               textVariant(verb.get()),
+    return SUCCEEDED(shell.get()->ShellExecute(file.get(), emptyVariant(),
+                                               textVariant(folder.get()), textVariant(verb.get()),
                                                numberVariant(SW_SHOWNORMAL)));
 }

@@ -278,6 +278,14 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD tim
     return {code, readFile(sandbox.log)};
 }
 
+int countOf(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
+        ++count;
+    return count;
+}
+
 std::string logLines(std::initializer_list<std::string> lines)
 {
     std::string text;

@@ -94,6 +94,9 @@ struct RunResult {
 // waits for the updater's end (a run of many files gives a limit that grows with them).
 RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD timeoutMs = 60000);
 
+// How many times `part` stands in `text`.
+int countOf(const std::string& text, const std::string& part);
+
 // The lines of a log as the file holds them: each one followed by CR LF.
 std::string logLines(std::initializer_list<std::string> lines);
 // A text as the log writes it, worked out here one character at a time (not with the

@@ -4,18 +4,6 @@
 
 #include <string>
 
-namespace {
-
-int countOf(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
-        ++count;
-    return count;
-}
-
-} // namespace
-
 // A launcher started twice (a double click) starts two updaters on one update folder:
 // one applies the update and starts the launcher, the other waits for it and ends.
 TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherOnce)

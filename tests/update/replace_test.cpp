@@ -6,14 +6,6 @@
 
 namespace {
 
-int countOf(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1))
-        ++count;
-    return count;
-}
-
 class Replacement : public SandboxTest {
 protected:
     Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }

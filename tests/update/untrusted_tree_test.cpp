@@ -195,12 +195,8 @@ TEST_F(UntrustedTree, LinkLadderThirtyLevelsDeepIsWalkedOncePerFolder)
     for (int level = 0; level <= levels; ++level)
         EXPECT_EQ(readFile(box_.root + L"\\l" + std::to_wstring(level) + L"\\f.txt"),
                   "level " + std::to_string(level));
-    size_t steps = 0;
-    for (size_t pos = result.log.find("\r\nStep"); pos != std::string::npos;
-         pos = result.log.find("\r\nStep", pos + 1))
-        ++steps;
     // The update folder's own, then one per level.
-    EXPECT_EQ(steps, static_cast<size_t>(levels) + 2) << "folders walked more than once";
+    EXPECT_EQ(countOf(result.log, "\r\nStep"), levels + 2) << "folders walked more than once";
     EXPECT_EQ(result.log.substr(result.log.size() - runEndLines().size()), runEndLines());
 }
 
@@ -288,12 +284,7 @@ TEST_F(UntrustedTreeSlow, KilledAtAnyMomentLosesNoFile)
         Started started = startWithoutParent(box, inQuotes(box.root));
         for (int i = 0; i < 20000 && WaitForSingleObject(started.updater.get(), 0) == WAIT_TIMEOUT;
              ++i) {
-            const std::string log = readFile(box.log);
-            size_t moves = 0;
-            for (size_t pos = log.find("Move it"); pos != std::string::npos;
-                 pos = log.find("Move it", pos + 1))
-                ++moves;
-            if (moves >= killAfter)
+            if (static_cast<size_t>(countOf(readFile(box.log), "Move it")) >= killAfter)
                 break;
             Sleep(1);
         }
