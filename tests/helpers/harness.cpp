@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <cwctype>
@@ -374,9 +375,40 @@ HWND waitForMessageBox(DWORD pid, DWORD timeoutMs)
     return waitForWindow(pid, L"Qorvath Launcher Updater", timeoutMs);
 }
 
-HWND waitForWindowCaptioned(const std::wstring& caption, DWORD timeoutMs)
+std::vector<DWORD> processesRunning(const std::wstring& image)
 {
-    return waitForWindow(0, caption.c_str(), timeoutMs);
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    std::vector<DWORD> running;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        const UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t path[MAX_PATH];
+        DWORD length = MAX_PATH;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &length) &&
+            CompareStringOrdinal(path, static_cast<int>(length), image.c_str(),
+                                 static_cast<int>(image.size()), TRUE) == CSTR_EQUAL)
+            running.push_back(entry.th32ProcessID);
+    }
+    return running;
+}
+
+HWND waitForWindowOfImage(const std::wstring& image, const std::wstring& caption, DWORD& owner,
+                          DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(timeoutMs);
+    do {
+        for (const DWORD pid : processesRunning(image)) {
+            if (const HWND window = waitForWindow(pid, caption.c_str(), 0)) {
+                owner = pid;
+                return window;
+            }
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
 }
 
 std::wstring messageBoxText(HWND box)

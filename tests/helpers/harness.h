@@ -112,9 +112,13 @@ std::wstring uniqueName(const wchar_t* prefix);
 // Message boxes of one updater process, found by the caption "Qorvath Launcher Updater"
 // (tests run side by side, each with its own updater).
 HWND waitForMessageBox(DWORD pid, DWORD timeoutMs = 20000);
-// A window of any process with this caption (a program whose process the test does
-// not know, such as a launcher that the updater started).
-HWND waitForWindowCaptioned(const std::wstring& caption, DWORD timeoutMs = 20000);
+// The processes that run the executable at `image`.
+std::vector<DWORD> processesRunning(const std::wstring& image);
+// A window with this caption of a process that runs `image` (a program whose process
+// the test does not know, such as a launcher that the updater started; other tests'
+// programs may show windows of the same caption meanwhile), and that process.
+HWND waitForWindowOfImage(const std::wstring& image, const std::wstring& caption, DWORD& owner,
+                          DWORD timeoutMs = 20000);
 std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
 

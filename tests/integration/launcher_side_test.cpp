@@ -240,7 +240,8 @@ TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
     ASSERT_TRUE(started.process);
     EXPECT_EQ(exitCodeOf(started.process.get(), 20000), 0u) << "the launcher did not end";
 
-    HWND shown = waitForWindowCaptioned(L"Qorvath Launcher", 60000);
+    DWORD owner = 0;
+    HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
     ASSERT_NE(shown, nullptr) << "the launcher was not started again\n" << readFile(box.log);
     EXPECT_EQ(messageBoxText(shown), L"Qorvath Launcher, version 2");
     answerMessageBox(shown, IDOK);
@@ -268,7 +269,8 @@ TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
     // again) answered.
     const auto launch = [&] {
         StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.root);
-        const HWND shown = waitForWindowCaptioned(L"Qorvath Launcher", 60000);
+        DWORD owner = 0;
+        const HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
         if (!shown)
             return std::wstring(L"no window");
         const std::wstring text = messageBoxText(shown);

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
-
 #include <vector>
 
 namespace {
@@ -210,31 +208,6 @@ TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
     EXPECT_EQ(readFile(twin_), record) << "more than one twin";
 }
 
-namespace {
-
-// How many processes run the executable at `image`.
-int processesRunning(const std::wstring& image)
-{
-    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        const UniqueHandle process(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        wchar_t path[MAX_PATH];
-        DWORD length = MAX_PATH;
-        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &length) &&
-            CompareStringOrdinal(path, static_cast<int>(length), image.c_str(),
-                                 static_cast<int>(image.size()), TRUE) == CSTR_EQUAL)
-            ++count;
-    }
-    return count;
-}
-
-} // namespace
-
 // Windows starts the "runas" twin without rights where elevation cannot be had (UAC
 // off for a standard account; Wine does so from a restricted token). The twin asks the
 // user instead of asking Windows again, which would start the same twin for ever.
@@ -246,23 +219,22 @@ TEST_F(Unelevated, TwinThatComesBackWithoutRightsAsksTheUserInsteadOfRelaunching
     options.restricted = true;
     Started started = startThroughStandin(box_, options);
     ASSERT_TRUE(started.updater);
-    const HWND box = waitForWindowCaptioned(L"Qorvath Launcher Updater");
-    ASSERT_NE(box, nullptr) << "no retry prompt; updater processes: "
-                            << processesRunning(box_.updater);
     DWORD twin = 0;
-    GetWindowThreadProcessId(box, &twin);
+    const HWND box = waitForWindowOfImage(box_.updater, L"Qorvath Launcher Updater", twin);
+    ASSERT_NE(box, nullptr) << "no retry prompt; updater processes: "
+                            << processesRunning(box_.updater).size();
     EXPECT_NE(twin, started.pid) << "the first instance asked the user instead of Windows";
-    EXPECT_EQ(processesRunning(box_.updater), 2) << "the first instance and one twin";
+    EXPECT_EQ(processesRunning(box_.updater).size(), 2u) << "the first instance and one twin";
     answerMessageBoxShowing(twin, retryText, IDCANCEL);
     Sleep(1000);
-    EXPECT_EQ(processesRunning(box_.updater), 2) << "a twin started after Cancel";
+    EXPECT_EQ(processesRunning(box_.updater).size(), 2u) << "a twin started after Cancel";
     EXPECT_EQ(waitForMessageBox(twin, 0), nullptr);
 
     // Both wait for the launcher, then end.
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    for (int i = 0; i < 500 && processesRunning(box_.updater) > 0; ++i)
+    for (int i = 0; i < 500 && !processesRunning(box_.updater).empty(); ++i)
         Sleep(20);
-    EXPECT_EQ(processesRunning(box_.updater), 0);
+    EXPECT_TRUE(processesRunning(box_.updater).empty());
     EXPECT_FALSE(exists(box_.log)) << "no instance had rights to write one";
 }
