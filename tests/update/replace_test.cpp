@@ -190,7 +190,7 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
     EXPECT_FALSE(exists(box_.root + L"\\newdir"));
 }
 
-TEST_F(Replacement, MoveAcrossVolumesCopiesAndRemovesTheSource)
+TEST_F(Replacement, MoveAcrossVolumesCopiesRemovesTheSourceAndCopiesLeftBehind)
 {
     std::string why;
     const std::wstring volume = otherVolume(&why);
@@ -200,9 +200,17 @@ TEST_F(Replacement, MoveAcrossVolumesCopiesAndRemovesTheSource)
     makeDirs(root);
     writeFile(root + L"\\a.txt", "old");
     writeFile(box_.updateDir + L"\\a.txt", std::string(300000, 'n'));
+    // A copy that a run ended from outside left beside it goes with this run; files that
+    // only look alike stay.
+    writeFile(root + L"\\a.txt.4242-0.new", "left by a killed run");
+    for (const wchar_t* name : {L"\\a.txt.x-0.new", L"\\b.txt.4242-0.new", L"\\a.txt.4242.new"})
+        writeFile(root + name, "somebody else's");
     const RunResult run = runUpdater(box_, inQuotes(root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(readFile(root + L"\\a.txt"), std::string(300000, 'n'));
     EXPECT_FALSE(exists(box_.updateDir + L"\\a.txt"));
+    EXPECT_FALSE(exists(root + L"\\a.txt.4242-0.new"));
+    for (const wchar_t* name : {L"\\a.txt.x-0.new", L"\\b.txt.4242-0.new", L"\\a.txt.4242.new"})
+        EXPECT_EQ(readFile(root + name), "somebody else's") << testing::PrintToString(name);
     removeTree(root);
 }
