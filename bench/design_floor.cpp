@@ -40,8 +40,9 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
 {
     writeLine(floor, L"Sub path\"" + source + L"\"");
     const UniqueFileHandle file(CreateFileW(source.c_str(),
-                                            DELETE | FILE_READ_DATA | READ_CONTROL | WRITE_DAC |
-                                                WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                                            DELETE | FILE_READ_DATA | FILE_WRITE_DATA |
+                                                READ_CONTROL | WRITE_DAC | WRITE_OWNER |
+                                                FILE_READ_ATTRIBUTES,
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     FILE_BASIC_INFO basic;
