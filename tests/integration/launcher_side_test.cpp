@@ -226,13 +226,25 @@ TEST(LauncherHeader, UpdaterInheritsNoHandleOfTheLauncher)
     EXPECT_EQ(leadsTo.find("held-by-the-launcher.txt"), std::string::npos) << leadsTo;
 }
 
-TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
+namespace {
+
+// A sandbox whose root holds the sample launcher at version 1, with version 2 waiting.
+Sandbox sampleLauncherWithAnUpdate(std::wstring& launcher)
 {
     const Sandbox box = makeSandbox();
-    const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
+    launcher = box.root + L"\\Qorvath Launcher.exe";
     copyFile(binDir() + L"\\Qorvath Launcher.exe", launcher);
     writeFile(box.root + L"\\version.txt", "1");
     writeFile(box.updateDir + L"\\version.txt", "2");
+    return box;
+}
+
+} // namespace
+
+TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
+{
+    std::wstring launcher;
+    const Sandbox box = sampleLauncherWithAnUpdate(launcher);
     copyFile(binDir() + L"\\Qorvath Launcher.exe", box.updateDir + L"\\Qorvath Launcher.exe");
 
     // Started from elsewhere: the header gives the updater its own working directory.
@@ -257,11 +269,8 @@ TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
 // but must for a file put there afterwards, once.
 TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
 {
-    const Sandbox box = makeSandbox();
-    const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
-    copyFile(binDir() + L"\\Qorvath Launcher.exe", launcher);
-    writeFile(box.root + L"\\version.txt", "1");
-    writeFile(box.updateDir + L"\\version.txt", "2");
+    std::wstring launcher;
+    const Sandbox box = sampleLauncherWithAnUpdate(launcher);
     makeDirs(box.updateDir + L"\\resources\\update");
     writeFile(box.updateDir + L"\\resources\\update\\notes.txt", "for the update folder");
 
