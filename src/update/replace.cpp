@@ -47,29 +47,38 @@ void setAttributes(HANDLE file, DWORD attributes)
     SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
-bool isReadOnly(const Destination& dest)
-{
-    const UniqueFileHandle file = openAttributes(dest);
-    return file && (attributesOf(file.get()) & FILE_ATTRIBUTE_READONLY);
-}
-
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
 // A link at dest is looked at itself: the move replaces the name, never its target.
 // The read-only attribute refuses every writer but is no obstacle: the file is being
 // replaced, and the attribute is cleared for the move; whether another program holds
-// it is then asked with delete access, which the attribute does not refuse.
-bool isWritable(const Destination& dest)
+// it is then asked with delete access, which the attribute does not refuse. `readOnly`
+// gives the attributes of a read-only dest (0 for any other).
+bool isWritable(const Destination& dest, DWORD& readOnly)
 {
+    readOnly = 0;
     if (!dest.folder)
         return true; // nothing can stand in a folder that is not there: the move says so
     DWORD error = ERROR_SUCCESS;
     if (openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, openExisting, error))
         return true;
-    if (error == ERROR_ACCESS_DENIED && isReadOnly(dest))
-        return openInFolder(dest.folder, dest.name, DELETE, 0, openExisting, error) ||
-               !isRefusal(error);
+    if (error == ERROR_ACCESS_DENIED) {
+        const UniqueFileHandle file = openAttributes(dest);
+        const DWORD attributes = file ? attributesOf(file.get()) : 0;
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            readOnly = attributes;
+            return openInFolder(dest.folder, dest.name, DELETE, 0, openExisting, error) ||
+                   !isRefusal(error);
+        }
+    }
     return !isRefusal(error);
+}
+
+// Gives a file at dest the attributes `attributes`, where something is there.
+void setAttributesOfDest(const Destination& dest, DWORD attributes)
+{
+    if (const UniqueFileHandle old = openAttributes(dest))
+        setAttributes(old.get(), attributes);
 }
 
 void pause()
@@ -190,30 +199,24 @@ DWORD copyAcrossVolumes(HANDLE updateFile, const Destination& dest)
 // not arrive. What is moved and what is given its new security are one file, the one
 // the walk opened and checked, whatever is done to the names meanwhile. Gives
 // ERROR_SUCCESS, or the code of a refusal (dest open in another program) for the next
-// try; throws on any other failure.
-DWORD tryMove(HANDLE updateFile, const Destination& dest)
+// try; throws on any other failure. A read-only dest (its attributes in `readOnly`)
+// loses the attribute for the move, and gets it back when the move fails; the handle
+// that changes it is closed before the move, which any open handle on dest would fail.
+DWORD tryMove(HANDLE updateFile, const Destination& dest, DWORD readOnly)
 {
     if (!dest.folder)
         throwMoveError(dest.folderError, dest);
     if (dest.flushItself)
         flushFile(updateFile); // best effort: a file that cannot be flushed still moves
-    DWORD readOnly = 0;
-    if (const UniqueFileHandle old = openAttributes(dest)) {
-        const DWORD attributes = attributesOf(old.get());
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            setAttributes(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-            readOnly = attributes;
-        }
-    } // closed before the move: an open handle on dest makes it fail
+    if (readOnly != 0)
+        setAttributesOfDest(dest, readOnly & ~DWORD{FILE_ATTRIBUTE_READONLY});
     DWORD error = renameIntoFolder(updateFile, dest.folder, dest.name);
     if (error == ERROR_NOT_SAME_DEVICE)
         error = copyAcrossVolumes(updateFile, dest);
     else if (error == ERROR_SUCCESS)
         applyFolderSecurity(updateFile, *dest.security);
-    if (error != ERROR_SUCCESS && readOnly != 0) {
-        if (const UniqueFileHandle old = openAttributes(dest))
-            setAttributes(old.get(), readOnly);
-    }
+    if (error != ERROR_SUCCESS && readOnly != 0)
+        setAttributesOfDest(dest, readOnly);
     if (error != ERROR_SUCCESS && !isRefusal(error))
         throwMoveError(error, dest);
     return error;
@@ -230,11 +233,12 @@ void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
         // let it be deleted and may only read.
         if (!updateFile)
             updateFile = openUpdateFile();
-        if (updateFile && isWritable(dest)) {
+        DWORD readOnly = 0;
+        if (updateFile && isWritable(dest, readOnly)) {
             // Two lines for the one replacing move: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryMove(updateFile.get(), dest) == ERROR_SUCCESS)
+            if (tryMove(updateFile.get(), dest, readOnly) == ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);
