@@ -93,16 +93,21 @@ void holdDestFolder(Walk& walk, const std::wstring& exact)
 // Opened for the move and the new security: readers may stay, writers may not. A
 // program that holds the file open for writing would otherwise go on writing into the
 // installed file, and one that holds it without delete sharing would make the move
-// fail after the old file had gone.
+// fail after the old file had gone. Write access too where the file allows it (a
+// read-only one does not), only so that its data can be flushed before its move.
 UniqueFileHandle openForMove(const std::wstring& exact, DWORD& error)
 {
-    UniqueFileHandle file(CreateFileW(exact.c_str(),
-                                      DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES |
-                                          READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    error = file ? ERROR_SUCCESS : GetLastError();
-    return file;
+    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL |
+                             WRITE_DAC | WRITE_OWNER | SYNCHRONIZE;
+    for (const DWORD flushing : {DWORD{FILE_WRITE_DATA}, DWORD{0}}) {
+        UniqueFileHandle file(CreateFileW(exact.c_str(), access | flushing,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        error = file ? ERROR_SUCCESS : GetLastError();
+        if (file || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return file;
+    }
+    return {};
 }
 
 struct UpdateFile {
@@ -131,14 +136,9 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
         throw FileSystemError(operation::rename, error, shown, FileSystemError::Shown::WithoutPath);
     file.reset();
     // A link, a shared name, or a file that another program holds: only looked at.
-    const UniqueFileHandle look(CreateFileW(exact.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!look) {
-        const DWORD code = GetLastError();
-        if (isMissingPathError(code))
-            return {itself, false, {}}; // a link whose target is gone
-        throw FileSystemError(operation::weaklyCanonical, code, shown);
-    }
+    const UniqueFileHandle look = openToLook(exact, operation::weaklyCanonical, shown);
+    if (!look)
+        return {itself, false, {}}; // a link whose target is gone
     const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
     const bool held = error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, itself) &&
                       isPlainSingleFile(look.get());
