@@ -54,7 +54,7 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     writeLine(floor, L"relativePath=\"" + std::wstring(source.size() / 2, L'r') + L"\"");
     writeLine(floor, L"dest=\"" + dest + L"\"");
     DWORD error = 0;
-    openInFolder(folder, name, GENERIC_WRITE, 0, 1 /* FILE_OPEN */, error);
+    openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting, error);
     writeLine(floor, L"Remove it");
     writeLine(floor, L"Move it");
     if (prepareMoveInto(floor.durability, target))

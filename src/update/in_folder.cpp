@@ -28,6 +28,15 @@ bool isUnsupported(NTSTATUS status)
            code == 0xC00000BB /* STATUS_NOT_SUPPORTED */;
 }
 
+} // namespace
+
+// Windows' own ntdll exports it; the Windows SDK's winternl.h, unlike MinGW's, does not
+// declare it (the driver kit's headers do). The same declaration twice is harmless.
+extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                               FILE_INFORMATION_CLASS);
+
+namespace {
+
 DWORD win32Error(NTSTATUS status)
 {
     return RtlNtStatusToDosError(status);
@@ -46,7 +55,7 @@ UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error)
 }
 
 UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, unsigned long disposition, DWORD& error)
+                              DWORD share, Disposition disposition, DWORD& error)
 {
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
@@ -59,9 +68,10 @@ UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MA
     attributes.Attributes = caseInsensitive;
     IO_STATUS_BLOCK io = {};
     HANDLE file = INVALID_HANDLE_VALUE;
-    const NTSTATUS status = NtCreateFile(
-        &file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-        disposition, synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
+    const NTSTATUS status =
+        NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                     share, static_cast<ULONG>(disposition),
+                     synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
     if (status < 0) {
         error = win32Error(status);
         return {};

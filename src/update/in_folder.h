@@ -16,11 +16,14 @@
 // Gives none, with the Windows error code in `error`, when it cannot be opened.
 UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error);
 
-// Opens the file `name` in `folder` (NtCreateFile relative to the folder's handle).
-// `disposition` is FILE_OPEN or FILE_CREATE of the native API; a link at the name is
-// opened itself, not followed. Gives none, with the Windows error code in `error`.
+// What openInFolder does with the name (the native API's FILE_OPEN and FILE_CREATE).
+enum class Disposition : unsigned long { OpenExisting = 1, CreateNew = 2 };
+
+// Opens the file `name` in `folder` (NtCreateFile relative to the folder's handle); a
+// link at the name is opened itself, not followed. Gives none, with the Windows error
+// code in `error`.
 UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, unsigned long disposition, DWORD& error);
+                              DWORD share, Disposition disposition, DWORD& error);
 
 // Renames an open file (opened with DELETE access) to `name` in `folder`, replacing a
 // file that stands there. Gives ERROR_SUCCESS or the Windows error code.

@@ -15,8 +15,6 @@ namespace {
 
 constexpr int lastTry = 3;
 constexpr std::chrono::milliseconds pauseBetweenTries{500};
-constexpr unsigned long openExisting = 1; // FILE_OPEN
-constexpr unsigned long createNew = 2;    // FILE_CREATE
 
 bool isRefusal(DWORD code)
 {
@@ -28,8 +26,8 @@ UniqueFileHandle openAttributes(const Destination& dest)
 {
     DWORD error = ERROR_SUCCESS;
     return openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, openExisting,
-                        error);
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        Disposition::OpenExisting, error);
 }
 
 DWORD attributesOf(HANDLE file)
@@ -60,14 +58,15 @@ bool isWritable(const Destination& dest, DWORD& readOnly)
     if (!dest.folder)
         return true; // nothing can stand in a folder that is not there: the move says so
     DWORD error = ERROR_SUCCESS;
-    if (openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, openExisting, error))
+    if (openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, Disposition::OpenExisting, error))
         return true;
     if (error == ERROR_ACCESS_DENIED) {
         const UniqueFileHandle file = openAttributes(dest);
         const DWORD attributes = file ? attributesOf(file.get()) : 0;
         if (attributes & FILE_ATTRIBUTE_READONLY) {
             readOnly = attributes;
-            return openInFolder(dest.folder, dest.name, DELETE, 0, openExisting, error) ||
+            return openInFolder(dest.folder, dest.name, DELETE, 0, Disposition::OpenExisting,
+                                error) ||
                    !isRefusal(error);
         }
     }
@@ -147,9 +146,10 @@ void removeCopiesLeftBehind(const Destination& dest)
         if (!isCopyOf(entry.cFileName, dest.name))
             continue;
         DWORD error = ERROR_SUCCESS;
-        const UniqueFileHandle copy = openInFolder(
-            dest.folder, entry.cFileName, DELETE,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, openExisting, error);
+        const UniqueFileHandle copy =
+            openInFolder(dest.folder, entry.cFileName, DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         Disposition::OpenExisting, error);
         if (copy)
             deleteOpened(copy.get());
     }
@@ -168,7 +168,7 @@ DWORD copyAcrossVolumes(HANDLE updateFile, const Destination& dest)
     for (unsigned attempt = 0; !copy; ++attempt) {
         copy = openInFolder(dest.folder, copyName(dest.name, GetCurrentProcessId(), attempt),
                             GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER, 0,
-                            createNew, error);
+                            Disposition::CreateNew, error);
         const bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
         if (!copy && (!nameTaken || attempt == 100))
             throwMoveError(error, dest); // somebody else's file is never touched

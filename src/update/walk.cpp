@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <unordered_set>
 #include <vector>
 
