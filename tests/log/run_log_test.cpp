@@ -52,14 +52,14 @@ TEST(Narrowing, CharacterWithoutExactMappingBecomesQuestionMarkNeverALookAlike)
     EXPECT_EQ(narrow(L"a\xD800z", 1252), "a?z");
 }
 
-class RunLogFile : public ::testing::Test {
+// A folder of each test's own: tests run side by side, each in a process of its own.
+class RunLogFile : public SandboxTest {
 protected:
     void SetUp() override
     {
-        dir_ = binDir() + L"\\sandbox\\RunLogFile";
-        removeTree(dir_);
-        makeDirs(dir_);
-        path_ = dir_ + L"\\Updater.log";
+        SandboxTest::SetUp();
+        dir_ = box_.updateDir;
+        path_ = box_.log;
     }
     void TearDown() override { closeRunLog(); }
 
