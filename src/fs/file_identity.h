@@ -51,15 +51,6 @@ bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& ex
 // Whether two open handles reach one file: the same volume and the same file number.
 bool isSameFile(HANDLE a, HANDLE b);
 
-// Whether an open file is a plain file with one name (isPlainSingleFile) that lies
-// where `expected` (a final path) says: the file opened by `path` (which names it in an
-// error) is that very name, not a link or another name of a file elsewhere. Wine follows
-// a Linux link even when asked not to, so where the handle leads is what counts.
-bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& expected);
-
-// Whether two open handles reach one file: the same volume and the same file number.
-bool isSameFile(HANDLE a, HANDLE b);
-
 // Opens a path only to look at what it leads to (links followed, folders too, beside
 // everybody). None when nothing is there (the path, or a folder on the way, is
 // missing); throws FileSystemError with `operation`, naming `shown`, on any other

@@ -224,6 +224,14 @@ bool sameFinalPath(const std::wstring& a, const std::wstring& b)
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring caseFoldedKey(const std::wstring& finalPath)
+{
+    std::wstring key = finalPath;
+    if (!key.empty())
+        CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
 std::wstring parentPath(const std::wstring& path)
 {
     const Parsed parsed = parse(path);

@@ -60,3 +60,7 @@ std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstrin
 // Whether two final paths name the same place: Windows compares names without regard
 // to letter case.
 bool sameFinalPath(const std::wstring& a, const std::wstring& b);
+
+// A final path in upper case: a key under which paths that sameFinalPath takes for one
+// place are equal (for sets, and for names made from a path).
+std::wstring caseFoldedKey(const std::wstring& finalPath);

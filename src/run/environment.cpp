@@ -34,7 +34,5 @@ bool isOwnExecutable(const std::wstring& image)
 
 bool holdsOwnExecutable(const std::wstring& folder)
 {
-    const std::wstring self = ownModulePath();
-    const std::wstring ownFolder = self.substr(0, self.size() - fileName(self).size());
-    return sameFinalPath(weaklyCanonical(folder), weaklyCanonical(ownFolder));
+    return sameFinalPath(weaklyCanonical(folder), weaklyCanonical(parentPath(ownModulePath())));
 }

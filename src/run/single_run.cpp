@@ -1,5 +1,7 @@
 #include "run/single_run.h"
 
+#include "fs/path_text.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -11,11 +13,8 @@ namespace {
 // hashed into the name: a name may hold no backslash and is limited in length.
 std::wstring mutexName(const std::wstring& canonicalUpdateDir)
 {
-    std::wstring key = canonicalUpdateDir;
-    if (!key.empty())
-        CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
     std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (const wchar_t c : key) {
+    for (const wchar_t c : caseFoldedKey(canonicalUpdateDir)) {
         hash ^= static_cast<std::uint64_t>(c);
         hash *= 1099511628211ull;
     }

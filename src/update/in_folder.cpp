@@ -6,6 +6,11 @@
 #include <cstring>
 #include <vector>
 
+// Windows' own ntdll exports it; the Windows SDK's winternl.h, unlike MinGW's, does not
+// declare it (the driver kit's headers do). The same declaration twice is harmless.
+extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                               FILE_INFORMATION_CLASS);
+
 namespace {
 
 // Of the native API, whose headers differ between toolchains.
@@ -27,15 +32,6 @@ bool isUnsupported(NTSTATUS status)
            code == 0xC000000D /* STATUS_INVALID_PARAMETER */ ||
            code == 0xC00000BB /* STATUS_NOT_SUPPORTED */;
 }
-
-} // namespace
-
-// Windows' own ntdll exports it; the Windows SDK's winternl.h, unlike MinGW's, does not
-// declare it (the driver kit's headers do). The same declaration twice is harmless.
-extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                               FILE_INFORMATION_CLASS);
-
-namespace {
 
 DWORD win32Error(NTSTATUS status)
 {

@@ -146,6 +146,12 @@ UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
     return {leadsTo, held, {}};
 }
 
+// The folder itself or anything below it, by final paths.
+bool isWithin(const std::wstring& canonical, const std::wstring& folder)
+{
+    return sameFinalPath(canonical, folder) || liesBelow(canonical, folder);
+}
+
 // Where dest leads may not be outside the root, the update file itself, or the update
 // folder: as administrator we write nowhere but below the root, and never over the
 // update that is still to be applied. Gives the refusal's log line, or null.
@@ -161,8 +167,7 @@ const char* refusalOf(const Walk& walk, const UpdateFile& file, const std::wstri
     // folder).
     if (sameFinalPath(leadsTo, file.canonical))
         return "Same file, ignore it";
-    if (sameFinalPath(leadsTo, walk.canonicalUpdateDir) ||
-        liesBelow(leadsTo, walk.canonicalUpdateDir))
+    if (isWithin(leadsTo, walk.canonicalUpdateDir))
         return "Inside the update folder, ignore it";
     return nullptr;
 }
@@ -200,11 +205,6 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
                         again.reset();
                     return again;
                 });
-}
-
-bool isWithin(const std::wstring& canonical, const std::wstring& folder)
-{
-    return sameFinalPath(canonical, folder) || liesBelow(canonical, folder);
 }
 
 // One folder's listing, open while the walk is in it or below it.
@@ -245,18 +245,10 @@ bool advance(Listing& listing)
     return false;
 }
 
-std::wstring walkedKey(const std::wstring& canonical)
-{
-    std::wstring key = canonical;
-    if (!key.empty())
-        CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
-    return key;
-}
-
 // Opens the listing of a folder about to be walked and puts it on the stack.
 void enter(std::vector<Listing>& stack, Folder folder, Walk& walk)
 {
-    walk.walked.insert(walkedKey(folder.canonical));
+    walk.walked.insert(caseFoldedKey(folder.canonical));
     Listing listing;
     listing.find = openListing(folder, listing.entry);
     listing.folder = std::move(folder);
@@ -271,7 +263,7 @@ void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
     // Resolved through the file system whatever the listing says: Wine lists a link to
     // a folder as the folder.
     const std::wstring canonical = weaklyCanonical(exact);
-    if (walk.walked.count(walkedKey(canonical)) != 0) {
+    if (walk.walked.count(caseFoldedKey(canonical)) != 0) {
         logLine("Already walked, skip it");
     } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
         // Listing a tree elsewhere (a whole drive even) into a log that the user can
