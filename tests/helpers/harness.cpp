@@ -279,6 +279,17 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD tim
     return {code, readFile(sandbox.log)};
 }
 
+std::string waitForFile(const std::wstring& path)
+{
+    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(10000);
+    std::string content = readFile(path);
+    while (content == "<missing>" && GetTickCount64() < deadline) {
+        Sleep(20);
+        content = readFile(path);
+    }
+    return content;
+}
+
 int countOf(const std::string& text, const std::string& part)
 {
     int count = 0;

@@ -94,6 +94,10 @@ struct RunResult {
 // waits for the updater's end (a run of many files gives a limit that grows with them).
 RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD timeoutMs = 60000);
 
+// A file that a program started for the test writes (a record of the recorder), read
+// once it is there; "<missing>" when it does not appear within 10 s (scaled).
+std::string waitForFile(const std::wstring& path);
+
 // How many times `part` stands in `text`.
 int countOf(const std::string& text, const std::string& part);
 

@@ -218,9 +218,7 @@ TEST(LauncherHeader, UpdaterInheritsNoHandleOfTheLauncher)
     SetEnvironmentVariableW(L"QLU_INHERITABLE_FILE", marker.c_str());
     startThroughHeader(box.root, box.updater);
     SetEnvironmentVariableW(L"QLU_INHERITABLE_FILE", nullptr);
-    for (int i = 0; i < 500 && readFile(box.updater + L".record") == "<missing>"; ++i)
-        Sleep(20);
-    ASSERT_NE(readFile(box.updater + L".record"), "<missing>") << "the program did not start";
+    ASSERT_NE(waitForFile(box.updater + L".record"), "<missing>") << "the program did not start";
     const std::string leadsTo = readFile(box.updater + L".handle");
     ASSERT_NE(leadsTo, "<missing>") << "the program did not look for the handle";
     EXPECT_EQ(leadsTo.find("held-by-the-launcher.txt"), std::string::npos) << leadsTo;

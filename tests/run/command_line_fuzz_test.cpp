@@ -98,9 +98,7 @@ TEST(CommandLineFuzzSlow, ArgumentTextReachesTheElevatedTwinUnchanged)
         ASSERT_TRUE(moveWithRetry(recorder, box.updater));
         ResumeThread(started.thread.get());
         EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-        for (int i = 0; i < 250 && readFile(record) == "<missing>"; ++i)
-            Sleep(20);
-        const std::string recorded = readFile(record);
+        const std::string recorded = waitForFile(record);
         const std::string prefix = "cmdline=";
         const size_t start = recorded.find(prefix) + prefix.size();
         const std::string commandLine = recorded.substr(start, recorded.size() - start - 1);

@@ -97,12 +97,7 @@ protected:
 
     void putRecorderInPlace() { copyFile(binDir() + L"\\recorder.exe", box_.updater); }
 
-    std::string waitForTwin()
-    {
-        for (int i = 0; i < 500 && readFile(twin_) == "<missing>"; ++i)
-            Sleep(20);
-        return readFile(twin_);
-    }
+    std::string waitForTwin() { return waitForFile(twin_); }
 
     // Ends the stand-in and checks that the instance ends after it, with exit code 0.
     void expectExitAfterParent(Started& started)

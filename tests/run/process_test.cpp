@@ -27,12 +27,7 @@ protected:
     }
 
     std::string launcherRecord() { return readFile(launcher_ + L".record"); }
-    std::string launcherRecordWaitedFor()
-    {
-        for (int i = 0; i < 500 && launcherRecord() == "<missing>"; ++i)
-            Sleep(20);
-        return launcherRecord();
-    }
+    std::string launcherRecordWaitedFor() { return waitForFile(launcher_ + L".record"); }
     // The id of the process that started the launcher, a blank, and its file name where
     // it still runs.
     std::string launcherParent() { return readFile(launcher_ + L".parent"); }
@@ -145,9 +140,7 @@ TEST_F(ProcessControl, LauncherGetsItsOwnPathAsItsOnlyArgumentWhateverTheBlanks)
     const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
     copyFile(binDir() + L"\\recorder.exe", launcher);
     EXPECT_EQ(runUpdater(box, inQuotes(box.root)).exitCode, 0u);
-    std::string record;
-    for (int i = 0; i < 250 && (record = readFile(launcher + L".record")) == "<missing>"; ++i)
-        Sleep(20);
+    const std::string record = waitForFile(launcher + L".record");
     const size_t start = record.find("cmdline=") + 8;
     const std::string commandLine = record.substr(start, record.find('\n', start) - start);
     const std::wstring wide(commandLine.begin(), commandLine.end()); // the sandbox is ASCII

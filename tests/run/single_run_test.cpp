@@ -55,9 +55,7 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
     EXPECT_EQ(countOf(log, "Move it\r\n"), folders * filesPerFolder);
     EXPECT_EQ(log.substr(log.size() - runEndLines().size()), runEndLines());
     // The launcher: once, however long a second start would take to show.
-    std::string record;
-    for (int i = 0; i < 500 && (record = readFile(launcher + L".record")) == "<missing>"; ++i)
-        Sleep(20);
+    waitForFile(launcher + L".record");
     Sleep(1000);
     EXPECT_EQ(countOf(readFile(launcher + L".record"), "cwd="), 1);
 }
