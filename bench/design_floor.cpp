@@ -1,18 +1,16 @@
 // The floor of the updater's design: per file exactly the calls the design cannot do
 // without, and nothing else. The listing; the update file opened once, its kind, its
-// number of names and its final path read on that handle (the checks before its
-// security is reset); the destination's folder held open once per folder; the probe of
-// the destination and one replacing move through the handle, both relative to that
-// folder; the data on the disk before the names switch (the volume flushed once, or,
-// where it cannot be, as under Wine, each file through its handle); owner and access
-// list set on the handle from a list computed once per folder (by the updater's own
-// functions); the five log lines of a file written one by one. Paths
-// are formatted as the updater's log would have them only in length, not in bytes: the floor
-// writes, it does not render.
+// number of names and its final path read on that handle (the checks before it is
+// copied); the destination's folder held open once per folder; the probe of the
+// destination; the administrator's own copy, created relative to that folder, written
+// from the update file's handle, flushed, renamed over the destination relative to the
+// folder, given the update file's times; the update file deleted through its handle;
+// the volumes flushed after the last file; the five log lines of a file written one by
+// one. Paths are formatted as the updater's log would have them only in length, not in
+// bytes: the floor writes, it does not render.
 #include "common/unique_any.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
-#include "update/permissions.h"
 
 #include <windows.h>
 
@@ -23,7 +21,8 @@ namespace {
 
 struct Floor {
     HANDLE log;
-    Durability durability; // the volume flushed once where it can be, else every file
+    Durability durability;    // the volumes flushed after the last file
+    std::vector<char> buffer; // one for the whole run
 };
 
 void writeLine(const Floor& floor, const std::wstring& text)
@@ -35,16 +34,13 @@ void writeLine(const Floor& floor, const std::wstring& text)
 }
 
 void applyFile(Floor& floor, const std::wstring& source, const std::wstring& dest,
-               const std::wstring& name, const std::wstring& target, HANDLE folder,
-               const FolderSecurity& security)
+               const std::wstring& name, HANDLE folder)
 {
     writeLine(floor, L"Sub path\"" + source + L"\"");
-    const UniqueFileHandle file(CreateFileW(source.c_str(),
-                                            DELETE | FILE_READ_DATA | FILE_WRITE_DATA |
-                                                READ_CONTROL | WRITE_DAC | WRITE_OWNER |
-                                                FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle file(CreateFileW(
+        source.c_str(), DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
     FILE_BASIC_INFO basic;
     FILE_STANDARD_INFO standard;
     GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic);
@@ -57,10 +53,21 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting, error);
     writeLine(floor, L"Remove it");
     writeLine(floor, L"Move it");
-    if (prepareMoveInto(floor.durability, target))
-        flushFile(file.get());
-    renameIntoFolder(file.get(), folder, name);
-    applyFolderSecurity(file.get(), security);
+    const UniqueFileHandle copy =
+        openInFolder(folder, L".copy.new", GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                     Disposition::CreateNew, error);
+    for (DWORD read = 0; ReadFile(file.get(), floor.buffer.data(),
+                                  static_cast<DWORD>(floor.buffer.size()), &read, nullptr) &&
+                         read != 0;) {
+        DWORD written = 0;
+        WriteFile(copy.get(), floor.buffer.data(), read, &written, nullptr);
+    }
+    flushFile(copy.get());
+    if (!renameReplacingAnyFile(copy.get(), folder, name))
+        renameReplacing(copy.get(), folder, name);
+    basic.ChangeTime.QuadPart = 0;
+    SetFileInformationByHandle(copy.get(), FileBasicInfo, &basic, sizeof basic);
+    deleteOpened(file.get());
 }
 
 void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
@@ -68,7 +75,7 @@ void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
     writeLine(floor, L"Step\"" + dir + L"\"");
     DWORD error = 0;
     const UniqueFileHandle folder = holdFolder(target, error);
-    const FolderSecurity security = securityForFilesIn(folder.get());
+    noteMoveInto(floor.durability, target);
     WIN32_FIND_DATAW entry;
     const UniqueFindHandle find(FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &entry,
                                                  FindExSearchNameMatch, nullptr,
@@ -82,8 +89,7 @@ void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             walk(floor, dir + L"\\" + name, target + L"\\" + name);
         else if (name != L"Updater.exe" && name != L"Updater.log")
-            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, name, target, folder.get(),
-                      security);
+            applyFile(floor, dir + L"\\" + name, target + L"\\" + name, name, folder.get());
     } while (FindNextFileW(find.get(), &entry));
 }
 
@@ -97,7 +103,7 @@ int wmain(int argc, wchar_t** argv)
     GetCurrentDirectoryW(MAX_PATH, cwd);
     const UniqueFileHandle log(CreateFileW(L"Updater.log", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    Floor floor{log.get(), {}};
+    Floor floor{log.get(), {}, std::vector<char>(1 << 20)};
     walk(floor, L"\\\\?\\" + std::wstring(cwd), L"\\\\?\\" + std::wstring(argv[1]));
     flushAfterLastMove(floor.durability);
     return 0;

@@ -4,6 +4,7 @@
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -102,6 +103,20 @@ bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& ex
 
 bool isSameFile(HANDLE a, HANDLE b)
 {
+    // The 128-bit id where the file system gives one: ReFS numbers files beyond 64 bits,
+    // so the older 64-bit index of two of its files may be equal.
+    // Windows 8's FILE_ID_INFO and its class, FileIdInfo; the build targets Windows 7.
+    struct FileIdInfo {
+        ULONGLONG VolumeSerialNumber;
+        BYTE FileId[16];
+    };
+    constexpr auto fileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+    FileIdInfo firstId;
+    FileIdInfo secondId;
+    if (GetFileInformationByHandleEx(a, fileIdInfo, &firstId, sizeof firstId) &&
+        GetFileInformationByHandleEx(b, fileIdInfo, &secondId, sizeof secondId))
+        return firstId.VolumeSerialNumber == secondId.VolumeSerialNumber &&
+               memcmp(&firstId.FileId, &secondId.FileId, sizeof firstId.FileId) == 0;
     BY_HANDLE_FILE_INFORMATION first;
     BY_HANDLE_FILE_INFORMATION second;
     return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&

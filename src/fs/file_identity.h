@@ -48,7 +48,8 @@ bool isPlainSingleFile(HANDLE file);
 // a Linux link even when asked not to, so where the handle leads is what counts.
 bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& expected);
 
-// Whether two open handles reach one file: the same volume and the same file number.
+// Whether two open handles reach one file: the same volume and the same file id (128
+// bits where the file system has them, as ReFS does).
 bool isSameFile(HANDLE a, HANDLE b);
 
 // Opens a path only to look at what it leads to (links followed, folders too, beside

@@ -46,24 +46,16 @@ bool flushVolume(const std::wstring& volumePath)
     return handle && FlushFileBuffers(handle.get());
 }
 
-bool prepareMoveInto(Durability& durability, const std::wstring& exactFolder)
+void noteMoveInto(Durability& durability, const std::wstring& exactFolder)
 {
     const std::wstring volume = volumePathOf(exactFolder);
-    if (holds(durability.flushedVolumes, volume))
-        return false;
-    if (holds(durability.unflushableVolumes, volume))
-        return true;
-    if (!volume.empty() && durability.flush(volume)) {
-        durability.flushedVolumes.push_back(volume);
-        return false;
-    }
-    durability.unflushableVolumes.push_back(volume);
-    return true;
+    if (!volume.empty() && !holds(durability.volumes, volume))
+        durability.volumes.push_back(volume);
 }
 
 void flushAfterLastMove(Durability& durability)
 {
-    for (const std::wstring& volume : durability.flushedVolumes)
+    for (const std::wstring& volume : durability.volumes)
         durability.flush(volume);
 }
 

@@ -21,21 +21,55 @@ constexpr ULONG openReparsePoint = 0x00200000; // FILE_OPEN_REPARSE_POINT
 constexpr ULONG fileRenameInformation = 10;    // FILE_INFORMATION_CLASS
 constexpr ULONG fileRenameInformationEx = 65;  // FILE_INFORMATION_CLASS
 constexpr DWORD replaceIfExists = 0x1;         // FILE_RENAME_REPLACE_IF_EXISTS
-constexpr DWORD posixSemantics = 0x2;          // FILE_RENAME_POSIX_SEMANTICS
+constexpr DWORD renamePosix = 0x2;             // FILE_RENAME_POSIX_SEMANTICS
+constexpr DWORD renameIgnoreReadOnly = 0x40;   // FILE_RENAME_IGNORE_READONLY_ATTRIBUTE
+// FileDispositionInfoEx of FILE_INFO_BY_HANDLE_CLASS, and its flags.
+constexpr auto fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD deleteFile = 0x1;            // FILE_DISPOSITION_FLAG_DELETE
+constexpr DWORD deletePosix = 0x2;           // FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+constexpr DWORD deleteIgnoreReadOnly = 0x10; // FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE
 
-// The answers of a system, or a volume, that has no rename with POSIX semantics.
-bool isUnsupported(NTSTATUS status)
+constexpr unsigned long statusInvalidOwner = 0xC000005A;
+
+// The answers of a rename that was made and refused: anything else means that the
+// system, or the volume, does not know the extended rename or one of its flags (Windows
+// before 10 1709, exFAT and FAT, WOW64 on some builds), and the classic one serves.
+bool isAnswerOfRenameEx(NTSTATUS status)
 {
-    const auto code = static_cast<unsigned long>(status);
-    return code == 0xC0000002 /* STATUS_NOT_IMPLEMENTED */ ||
-           code == 0xC0000003 /* STATUS_INVALID_INFO_CLASS */ ||
-           code == 0xC000000D /* STATUS_INVALID_PARAMETER */ ||
-           code == 0xC00000BB /* STATUS_NOT_SUPPORTED */;
+    switch (static_cast<unsigned long>(status)) {
+    case 0xC0000022: // STATUS_ACCESS_DENIED
+    case 0xC0000043: // STATUS_SHARING_VIOLATION
+    case 0xC0000056: // STATUS_DELETE_PENDING
+    case 0xC00000D4: // STATUS_NOT_SAME_DEVICE
+        return true;
+    default:
+        return status >= 0;
+    }
 }
 
 DWORD win32Error(NTSTATUS status)
 {
     return RtlNtStatusToDosError(status);
+}
+
+// Both forms of the rename information share one layout: a first field that is
+// ReplaceIfExists (one byte) in the one and Flags (four) in the other, the folder, the
+// name's length and the name.
+NTSTATUS renameWith(HANDLE file, HANDLE folder, const std::wstring& name, ULONG infoClass,
+                    DWORD flags)
+{
+    const size_t nameBytes = name.size() * sizeof(wchar_t);
+    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    memcpy(buffer.data(), &flags, sizeof flags);
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename->FileName, name.data(), nameBytes);
+    IO_STATUS_BLOCK io = {};
+    // SetFileInformationByHandle is documented to take no RootDirectory; the native
+    // call is.
+    return NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
+                                static_cast<FILE_INFORMATION_CLASS>(infoClass));
 }
 
 } // namespace
@@ -51,7 +85,7 @@ UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error)
 }
 
 UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, Disposition disposition, DWORD& error)
+                              DWORD share, Disposition disposition, DWORD& error, PSID owner)
 {
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
@@ -62,12 +96,24 @@ UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MA
     attributes.RootDirectory = folder;
     attributes.ObjectName = &objectName;
     attributes.Attributes = caseInsensitive;
+    // No access list of ours: a new file takes the entries its folder passes on.
+    SECURITY_DESCRIPTOR ownedBy;
+    if (owner && InitializeSecurityDescriptor(&ownedBy, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorOwner(&ownedBy, owner, FALSE))
+        attributes.SecurityDescriptor = &ownedBy;
     IO_STATUS_BLOCK io = {};
     HANDLE file = INVALID_HANDLE_VALUE;
-    const NTSTATUS status =
-        NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                     share, static_cast<ULONG>(disposition),
-                     synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
+    const auto create = [&] {
+        return NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                            FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition),
+                            synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
+    };
+    NTSTATUS status = create();
+    // A token that may not name that owner: the file gets the token's default owner.
+    if (static_cast<unsigned long>(status) == statusInvalidOwner && attributes.SecurityDescriptor) {
+        attributes.SecurityDescriptor = nullptr;
+        status = create();
+    }
     if (status < 0) {
         error = win32Error(status);
         return {};
@@ -76,38 +122,48 @@ UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MA
     return UniqueFileHandle(file);
 }
 
-DWORD renameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name)
+std::optional<DWORD> renameReplacingAnyFile(HANDLE file, HANDLE folder, const std::wstring& name)
 {
-    // SetFileInformationByHandle is documented to take no RootDirectory; the native
-    // call is. Both forms of the information share one layout: a first field that is
-    // ReplaceIfExists (one byte) in the one and Flags (four) in the other, the folder,
-    // the name's length and the name.
-    const size_t nameBytes = name.size() * sizeof(wchar_t);
-    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->RootDirectory = folder;
-    rename->FileNameLength = static_cast<DWORD>(nameBytes);
-    memcpy(rename->FileName, name.data(), nameBytes);
-    IO_STATUS_BLOCK io = {};
-    // POSIX semantics first (Windows 10 1709 and later, on NTFS): the name is replaced
-    // even while other programs have the old file open, and they keep its data.
-    const DWORD flags = replaceIfExists | posixSemantics;
-    memcpy(buffer.data(), &flags, sizeof flags);
-    NTSTATUS status =
-        NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
-                             static_cast<FILE_INFORMATION_CLASS>(fileRenameInformationEx));
-    if (isUnsupported(status)) {
-        const DWORD none = 0;
-        memcpy(buffer.data(), &none, sizeof none);
-        rename->ReplaceIfExists = TRUE;
-        status = NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
-                                      static_cast<FILE_INFORMATION_CLASS>(fileRenameInformation));
-    }
+    const NTSTATUS status = renameWith(file, folder, name, fileRenameInformationEx,
+                                       replaceIfExists | renamePosix | renameIgnoreReadOnly);
+    if (!isAnswerOfRenameEx(status))
+        return std::nullopt;
+    return status < 0 ? win32Error(status) : ERROR_SUCCESS;
+}
+
+DWORD renameReplacing(HANDLE file, HANDLE folder, const std::wstring& name)
+{
+    const NTSTATUS status = renameWith(file, folder, name, fileRenameInformation, TRUE);
     return status < 0 ? win32Error(status) : ERROR_SUCCESS;
 }
 
 bool deleteOpened(HANDLE file)
 {
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+    // Windows 10 1809 and later on NTFS: the name goes at once, and the read-only
+    // attribute does not refuse it.
+    DWORD dispose = deleteFile | deletePosix | deleteIgnoreReadOnly; // FILE_DISPOSITION_INFO_EX
+    if (SetFileInformationByHandle(file, fileDispositionInfoEx, &dispose, sizeof dispose))
+        return true;
+    // Elsewhere the classic deletion, which a read-only file refuses: the attribute is
+    // cleared through this same handle, and set back when the file stays all the same.
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    const DWORD attributes = basic.FileAttributes;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !setAttributesOf(file, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
+        return false;
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &classic, sizeof classic))
+        return true;
+    if (readOnly)
+        setAttributesOf(file, attributes);
+    return false;
+}
+
+bool setAttributesOf(HANDLE file, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {}; // times of zero stay as they are
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // Files reached through a folder that the run holds open, by their bare name in it.
@@ -20,14 +21,28 @@ UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error);
 enum class Disposition : unsigned long { OpenExisting = 1, CreateNew = 2 };
 
 // Opens the file `name` in `folder` (NtCreateFile relative to the folder's handle); a
-// link at the name is opened itself, not followed. Gives none, with the Windows error
-// code in `error`.
+// link at the name is opened itself, not followed. `owner`, when given, owns a file
+// that is created. Gives none, with the Windows error code in `error`.
 UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, Disposition disposition, DWORD& error);
+                              DWORD share, Disposition disposition, DWORD& error,
+                              PSID owner = nullptr);
 
 // Renames an open file (opened with DELETE access) to `name` in `folder`, replacing a
-// file that stands there. Gives ERROR_SUCCESS or the Windows error code.
-DWORD renameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name);
+// file that stands there even while others have it open (POSIX semantics) and even
+// when it is read-only. Gives ERROR_SUCCESS or the Windows error code of a refusal
+// (access denied, sharing violation, delete pending) or of another volume; none when
+// the system or the volume has no such rename, so that renameReplacing must serve.
+std::optional<DWORD> renameReplacingAnyFile(HANDLE file, HANDLE folder, const std::wstring& name);
 
-// Marks an open file (opened with DELETE access) for deletion when its last handle closes.
+// The same with the rename that every Windows has: a read-only file, or one that
+// another program has open, at `name` refuses it. Gives ERROR_SUCCESS or the code.
+DWORD renameReplacing(HANDLE file, HANDLE folder, const std::wstring& name);
+
+// Marks an open file (opened with DELETE access, and FILE_WRITE_ATTRIBUTES where the
+// system has no deletion that ignores the read-only attribute) for deletion: its name
+// goes at once where the system allows it, its data with the last handle. A read-only
+// file is deleted too. False, with the thread's last error, when it cannot be.
 bool deleteOpened(HANDLE file);
+
+// Sets an open file's attributes, its times left as they are. False when it cannot.
+bool setAttributesOf(HANDLE file, DWORD attributes);

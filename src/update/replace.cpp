@@ -1,6 +1,8 @@
 #include "update/replace.h"
 
+#include "fs/file_identity.h"
 #include "fs/fs_error.h"
+#include "fs/path_text.h"
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
@@ -8,8 +10,10 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -21,15 +25,6 @@ bool isRefusal(DWORD code)
     return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
 }
 
-// What stands at dest, opened to look at and change its attributes only.
-UniqueFileHandle openAttributes(const Destination& dest)
-{
-    DWORD error = ERROR_SUCCESS;
-    return openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        Disposition::OpenExisting, error);
-}
-
 DWORD attributesOf(HANDLE file)
 {
     FILE_BASIC_INFO basic;
@@ -38,46 +33,30 @@ DWORD attributesOf(HANDLE file)
                : 0;
 }
 
-void setAttributes(HANDLE file, DWORD attributes)
-{
-    FILE_BASIC_INFO basic = {}; // times of zero stay as they are
-    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-}
-
 // dest is writable when it opens for writing with no sharing at all, or when there is
 // nothing there; only a refusal (access denied, sharing violation) stands in the way.
-// A link at dest is looked at itself: the move replaces the name, never its target.
+// A link at dest is looked at itself: the rename replaces the name, never its target.
 // The read-only attribute refuses every writer but is no obstacle: the file is being
-// replaced, and the attribute is cleared for the move; whether another program holds
-// it is then asked with delete access, which the attribute does not refuse. `readOnly`
-// gives the attributes of a read-only dest (0 for any other).
-bool isWritable(const Destination& dest, DWORD& readOnly)
+// replaced; whether another program holds it is then asked with delete access, which
+// the attribute does not refuse. `readOnly` tells whether dest is read-only.
+bool isWritable(const Destination& dest, bool& readOnly)
 {
-    readOnly = 0;
+    readOnly = false;
     if (!dest.folder)
-        return true; // nothing can stand in a folder that is not there: the move says so
+        return true; // nothing can stand in a folder that is not there: the install says so
     DWORD error = ERROR_SUCCESS;
     if (openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, Disposition::OpenExisting, error))
         return true;
     if (error == ERROR_ACCESS_DENIED) {
-        const UniqueFileHandle file = openAttributes(dest);
-        const DWORD attributes = file ? attributesOf(file.get()) : 0;
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            readOnly = attributes;
+        const UniqueFileHandle file = openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES,
+                                                   shareAll, Disposition::OpenExisting, error);
+        readOnly = file && (attributesOf(file.get()) & FILE_ATTRIBUTE_READONLY);
+        if (readOnly)
             return openInFolder(dest.folder, dest.name, DELETE, 0, Disposition::OpenExisting,
                                 error) ||
                    !isRefusal(error);
-        }
     }
     return !isRefusal(error);
-}
-
-// Gives a file at dest the attributes `attributes`, where something is there.
-void setAttributesOfDest(const Destination& dest, DWORD attributes)
-{
-    if (const UniqueFileHandle old = openAttributes(dest))
-        setAttributes(old.get(), attributes);
 }
 
 void pause()
@@ -95,131 +74,164 @@ void pause()
     throw FileSystemError(operation::rename, code, dest.shown, FileSystemError::Shown::WithoutPath);
 }
 
-bool copyContent(HANDLE from, HANDLE to)
+// A copy that is not (yet) installed: deleted when its owner lets it go.
+void discardCopy(HANDLE copy)
 {
-    LARGE_INTEGER start = {};
-    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN))
-        return false;
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-            return false;
-        if (read == 0)
-            return true;
-        DWORD written = 0;
-        if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read)
-            return false;
-    }
+    deleteOpened(copy);
+    CloseHandle(copy);
+}
+using UniqueCopy = UniqueAny<HANDLE, &discardCopy, static_cast<std::uintptr_t>(-1)>;
+
+// Names that no file of a game bears: "<marker><process>-<attempt>.new".
+constexpr wchar_t copyMarker[] = L".qorvath-updater-";
+constexpr wchar_t copySuffix[] = L".new";
+
+std::wstring copyName(DWORD process, unsigned attempt)
+{
+    return copyMarker + std::to_wstring(process) + L"-" + std::to_wstring(attempt) + copySuffix;
 }
 
-std::wstring copyName(const std::wstring& name, DWORD process, unsigned attempt)
+bool isCopyName(const std::wstring& found)
 {
-    return name + L"." + std::to_wstring(process) + L"-" + std::to_wstring(attempt) + L".new";
-}
-
-// Whether a name is that of a copy of ours for `name`: "<name>.<digits>-<digits>.new".
-bool isCopyOf(const std::wstring& found, const std::wstring& name)
-{
-    const std::wstring suffix = L".new";
-    if (found.size() < name.size() + 1 + 3 + suffix.size() || found.compare(0, name.size(), name) ||
-        found[name.size()] != L'.' ||
+    const std::wstring marker = copyMarker;
+    const std::wstring suffix = copySuffix;
+    if (found.size() <= marker.size() + suffix.size() || found.compare(0, marker.size(), marker) ||
         found.compare(found.size() - suffix.size(), suffix.size(), suffix))
         return false;
     const std::wstring middle =
-        found.substr(name.size() + 1, found.size() - name.size() - 1 - suffix.size());
+        found.substr(marker.size(), found.size() - marker.size() - suffix.size());
     const size_t dash = middle.find(L'-');
     return dash != std::wstring::npos && dash > 0 && dash + 1 < middle.size() &&
            middle.find_first_not_of(L"0123456789-") == std::wstring::npos &&
            middle.find(L'-', dash + 1) == std::wstring::npos;
 }
 
-// A copy that a run ended from outside left beside dest (it may be large) goes with the
-// next run that copies the same file.
-void removeCopiesLeftBehind(const Destination& dest)
+struct AdministratorsSid {
+    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+    bool made = false;
+    AdministratorsSid()
+    {
+        DWORD size = sizeof sid;
+        made = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) != FALSE;
+    }
+    PSID get() { return made ? static_cast<PSID>(sid) : nullptr; }
+};
+
+// A new file of ours beside dest, under a name that nobody else's file bears (one that
+// is taken is left alone), owned by Administrators and with the access list that the
+// folder passes on: the installed file never had another owner.
+UniqueCopy createCopy(const Destination& dest)
 {
-    WIN32_FIND_DATAW entry;
-    const UniqueFindHandle find(FindFirstFileExW((dest.exactFolder + dest.name + L".*.new").c_str(),
-                                                 FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                                 nullptr, 0));
-    for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
-        if (!isCopyOf(entry.cFileName, dest.name))
-            continue;
+    AdministratorsSid administrators;
+    for (unsigned attempt = 0;; ++attempt) {
         DWORD error = ERROR_SUCCESS;
-        const UniqueFileHandle copy =
-            openInFolder(dest.folder, entry.cFileName, DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         Disposition::OpenExisting, error);
+        UniqueFileHandle copy = openInFolder(dest.folder, copyName(GetCurrentProcessId(), attempt),
+                                             GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                             Disposition::CreateNew, error, administrators.get());
         if (copy)
-            deleteOpened(copy.get());
+            return UniqueCopy(copy.release());
+        const bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (!nameTaken || attempt == 100)
+            throwMoveError(error, dest);
     }
 }
 
-// Across volumes no rename can replace dest: the new file is copied whole, from the
-// handle the run holds, into a file of its own beside dest, flushed, and only then
-// renamed over dest, so that a copy cut short (a full disk) leaves the old file as it
-// was. The copy is removed on any failure; the update file, once the copy is in place.
-// Gives the code of a refused rename over dest (a try to repeat); throws otherwise.
-DWORD copyAcrossVolumes(HANDLE updateFile, const Destination& dest)
+// Copies the whole data through the two handles; false with the thread's last error.
+bool copyContent(HANDLE from, HANDLE to)
 {
-    removeCopiesLeftBehind(dest);
-    UniqueFileHandle copy;
-    DWORD error = ERROR_SUCCESS;
-    for (unsigned attempt = 0; !copy; ++attempt) {
-        copy = openInFolder(dest.folder, copyName(dest.name, GetCurrentProcessId(), attempt),
-                            GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER, 0,
-                            Disposition::CreateNew, error);
-        const bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-        if (!copy && (!nameTaken || attempt == 100))
-            throwMoveError(error, dest); // somebody else's file is never touched
+    LARGE_INTEGER start = {};
+    LARGE_INTEGER size = {};
+    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !GetFileSizeEx(from, &size))
+        return false;
+    // As large as the file, up to 1 MiB: most files of an update are small.
+    constexpr LONGLONG most = 1 << 20;
+    const DWORD capacity = static_cast<DWORD>(size.QuadPart < most ? size.QuadPart + 1 : most);
+    const std::unique_ptr<char[]> buffer(new char[capacity]);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from, buffer.get(), capacity, &read, nullptr))
+            return false;
+        if (read == 0)
+            return true;
+        DWORD written = 0;
+        if (!WriteFile(to, buffer.get(), read, &written, nullptr) || written != read)
+            return false;
     }
-    FILE_BASIC_INFO times;
-    const bool copied = copyContent(updateFile, copy.get()) && flushFile(copy.get());
-    if (!copied)
-        error = GetLastError();
-    else if (GetFileInformationByHandleEx(updateFile, FileBasicInfo, &times, sizeof times))
-        SetFileInformationByHandle(copy.get(), FileBasicInfo, &times, sizeof times);
-    if (copied)
-        error = renameIntoFolder(copy.get(), dest.folder, dest.name);
-    if (!copied || error != ERROR_SUCCESS) {
-        deleteOpened(copy.get());
-        if (copied && isRefusal(error))
+}
+
+// Only where the system has no rename that ignores the read-only attribute: a read-only
+// dest loses the attribute for the rename, through a handle on dest's own name (a plain
+// file with one name, where dest leads: another name of a file elsewhere, or a link,
+// keeps it), closed before the rename, which any open handle on dest would fail.
+// Gives dest's attributes as they were, or 0 when nothing was changed.
+DWORD clearReadOnlyOfDest(const Destination& dest)
+{
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle old =
+        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                     Disposition::OpenExisting, error);
+    if (!old || !isPlainFileAt(old.get(), dest.exact, dest.canonical))
+        return 0;
+    const DWORD attributes = attributesOf(old.get());
+    if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
+        !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
+        return 0;
+    return attributes;
+}
+
+// Puts the attributes back on the file that still stands at dest, checked the same way.
+void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
+{
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle old =
+        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                     Disposition::OpenExisting, error);
+    if (old && isPlainFileAt(old.get(), dest.exact, dest.canonical))
+        setAttributesOf(old.get(), attributes);
+}
+
+// The copy takes dest's name in one step. Gives ERROR_SUCCESS or the Windows code.
+DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
+{
+    if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, dest.folder, dest.name))
+        return *answer;
+    const DWORD cleared = readOnly ? clearReadOnlyOfDest(dest) : 0;
+    const DWORD error = renameReplacing(copy, dest.folder, dest.name);
+    if (error != ERROR_SUCCESS && cleared != 0)
+        restoreAttributesOfDest(dest, cleared);
+    return error;
+}
+
+// One try of the install: the old file stays at dest whenever the new one does not
+// arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
+// open in another program) for the next try; throws on any other failure.
+DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly)
+{
+    if (!dest.folder)
+        throwMoveError(dest.folderError, dest);
+    UniqueCopy copy = createCopy(dest);
+    if (!copyContent(updateFile, copy.get()) || !flushFile(copy.get()))
+        throwMoveError(GetLastError(), dest); // a full disk: the old file stays
+    const DWORD error = renameOverDest(copy.get(), dest, readOnly);
+    if (error != ERROR_SUCCESS) {
+        if (isRefusal(error))
             return error;
         throwMoveError(error, dest);
     }
-    applyFolderSecurity(copy.get(), *dest.security);
-    // The new file is in place; an update file that stays behind too is only a copy.
+    const UniqueFileHandle installed(copy.release());
+    // Times and attributes as the update file has them, once the copy is dest: a
+    // read-only copy could not have been deleted had the rename failed.
+    FILE_BASIC_INFO basic;
+    if (GetFileInformationByHandleEx(updateFile, FileBasicInfo, &basic, sizeof basic)) {
+        basic.ChangeTime.QuadPart = 0;
+        SetFileInformationByHandle(installed.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    // The new file is in place; an update file that stayed behind would be installed
+    // again by the next run.
     if (!deleteOpened(updateFile))
         throw FileSystemError(operation::remove, GetLastError(), dest.shown,
                               FileSystemError::Shown::WithoutPath);
     return ERROR_SUCCESS;
-}
-
-// One try of the replacing move: the old file stays at dest whenever the new one does
-// not arrive. What is moved and what is given its new security are one file, the one
-// the walk opened and checked, whatever is done to the names meanwhile. Gives
-// ERROR_SUCCESS, or the code of a refusal (dest open in another program) for the next
-// try; throws on any other failure. A read-only dest (its attributes in `readOnly`)
-// loses the attribute for the move, and gets it back when the move fails; the handle
-// that changes it is closed before the move, which any open handle on dest would fail.
-DWORD tryMove(HANDLE updateFile, const Destination& dest, DWORD readOnly)
-{
-    if (!dest.folder)
-        throwMoveError(dest.folderError, dest);
-    if (dest.flushItself)
-        flushFile(updateFile); // best effort: a file that cannot be flushed still moves
-    if (readOnly != 0)
-        setAttributesOfDest(dest, readOnly & ~DWORD{FILE_ATTRIBUTE_READONLY});
-    DWORD error = renameIntoFolder(updateFile, dest.folder, dest.name);
-    if (error == ERROR_NOT_SAME_DEVICE)
-        error = copyAcrossVolumes(updateFile, dest);
-    else if (error == ERROR_SUCCESS)
-        applyFolderSecurity(updateFile, *dest.security);
-    if (error != ERROR_SUCCESS && readOnly != 0)
-        setAttributesOfDest(dest, readOnly);
-    if (error != ERROR_SUCCESS && !isRefusal(error))
-        throwMoveError(error, dest);
-    return error;
 }
 
 } // namespace
@@ -228,22 +240,44 @@ void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
                  const OpenUpdateFile& openUpdateFile)
 {
     for (int tries = 0;; ++tries) {
-        // Holding the update file, opened for deletion and sharing no writes, it can be
-        // moved, and nobody writes into it any more: whoever opens it after us has to
-        // let it be deleted and may only read.
+        // Holding the update file, opened for deletion and sharing no writes, nobody
+        // writes into it any more: whoever opens it after us has to let it be deleted
+        // and may only read.
         if (!updateFile)
             updateFile = openUpdateFile();
-        DWORD readOnly = 0;
+        bool readOnly = false;
         if (updateFile && isWritable(dest, readOnly)) {
-            // Two lines for the one replacing move: readers of earlier logs know them.
+            // Two lines for the one replacing install: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryMove(updateFile.get(), dest, readOnly) == ERROR_SUCCESS)
+            if (tryInstall(updateFile.get(), dest, readOnly) == ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
             throw FileLocked{dest.shown};
         pause();
+    }
+}
+
+void removeCopiesLeftIn(HANDLE folder, const std::wstring& exactFolder,
+                        const std::wstring& canonicalFolder)
+{
+    WIN32_FIND_DATAW entry;
+    const UniqueFindHandle find(FindFirstFileExW(
+        appendPath(exactFolder, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
+        FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (!isCopyName(name))
+            continue;
+        DWORD error = ERROR_SUCCESS;
+        const UniqueFileHandle copy =
+            openInFolder(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                         shareAll, Disposition::OpenExisting, error);
+        // Wine follows a link at the name all the same: where the handle leads decides.
+        if (copy && isPlainFileAt(copy.get(), appendPath(exactFolder, name),
+                                  appendPath(canonicalFolder, name)))
+            deleteOpened(copy.get());
     }
 }

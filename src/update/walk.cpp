@@ -8,7 +8,6 @@
 #include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/own_files.h"
-#include "update/permissions.h"
 #include "update/replace.h"
 
 #include <windows.h>
@@ -34,7 +33,6 @@ struct DestFolder {
     UniqueFileHandle handle; // none when it cannot be opened
     DWORD openError = ERROR_SUCCESS;
     std::wstring canonical; // where the handle leads
-    FolderSecurity security;
 };
 
 struct Walk {
@@ -88,20 +86,19 @@ void holdDestFolder(Walk& walk, const std::wstring& exact)
         return;
     folder.canonical =
         withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
-    folder.security = securityForFilesIn(folder.handle.get());
+    removeCopiesLeftIn(folder.handle.get(), exact, folder.canonical);
 }
 
-// Opened for the move and the new security: readers may stay, writers may not. A
-// program that holds the file open for writing would otherwise go on writing into the
-// installed file, and one that holds it without delete sharing would make the move
-// fail after the old file had gone. Write access too where the file allows it (a
-// read-only one does not), only so that its data can be flushed before its move.
+// Opened for its install, which reads it and then deletes it: readers may stay, writers
+// may not, so that the data installed is the data checked, and nobody can keep the
+// update file from being deleted once its copy is in place. Attribute access too where
+// the file allows it (Wine refuses it on a read-only file), so that a read-only update
+// file can be deleted where the system has no deletion that ignores the attribute.
 UniqueFileHandle openForMove(const std::wstring& exact, DWORD& error)
 {
-    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL |
-                             WRITE_DAC | WRITE_OWNER | SYNCHRONIZE;
-    for (const DWORD flushing : {DWORD{FILE_WRITE_DATA}, DWORD{0}}) {
-        UniqueFileHandle file(CreateFileW(exact.c_str(), access | flushing,
+    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
+        UniqueFileHandle file(CreateFileW(exact.c_str(), access | attributes,
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         error = file ? ERROR_SUCCESS : GetLastError();
@@ -117,7 +114,7 @@ struct UpdateFile {
     // installed. A link, or a name of a file that has others (a DLL of another
     // program), is not ours, wherever it leads.
     bool ours;
-    // Open for all the update does with it: its move and its new security. None when
+    // Open for all the update does with it: its copy and its deletion. None when
     // another program holds it so that it cannot be opened so; the replacement tries
     // again.
     UniqueFileHandle opened;
@@ -193,10 +190,10 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         return;
     }
     const std::wstring itself = file.canonical;
-    const bool flushItself =
-        walk.destFolder.handle && prepareMoveInto(walk.durability, walk.destFolder.exact);
-    replaceFile({shownPath(exactDest), walk.destFolder.handle.get(), walk.destFolder.openError,
-                 walk.destFolder.exact, name, &walk.destFolder.security, flushItself},
+    if (walk.destFolder.handle)
+        noteMoveInto(walk.durability, walk.destFolder.exact);
+    replaceFile({shownPath(exactDest), exactDest, appendPath(walk.destFolder.canonical, name),
+                 walk.destFolder.handle.get(), walk.destFolder.openError, name},
                 std::move(file.opened), [&exact, &itself] {
                     // The name is looked at again: it may lead elsewhere by now.
                     DWORD error = ERROR_SUCCESS;

@@ -2,8 +2,6 @@
 // takes the access list of its new folder and the Administrators group as owner, and
 // nothing is ever done through a name that leads elsewhere or shares its file.
 #include "helpers/harness.h"
-#include "update/in_folder.h"
-#include "update/permissions.h"
 
 #include <gtest/gtest.h>
 
@@ -69,40 +67,48 @@ std::vector<Ace> inheritedByFilesOf(const std::wstring& folder)
     return inherited;
 }
 
-const char* const wineKeepsNoSecurity =
-    "Wine makes every security descriptor up from Unix permissions, keeps none that is set, "
-    "and its CreatePrivateObjectSecurityEx applies no inheritance; a run on Windows checks this";
-
 } // namespace
 
-TEST(InstalledFileSecurity, FilesOfAFolderGetItsInheritableEntriesAndAdministratorsAsOwner)
+// The installed file is a new file that the administrator wrote, never the user's file
+// object: a handle that the user opened on the update file before the run (WRITE_DAC,
+// which no share mode keeps out) leads afterwards to the deleted update file, and what it
+// sets does not reach the installed file. On Windows that file is owned by Administrators
+// and has the entries its folder passes on (Wine keeps no security that is set).
+TEST(InstalledFileSecurity, InstalledFileIsTheAdministratorsOwnNotTheUsersFileObject)
 {
-    if (runningUnderWine())
-        GTEST_SKIP() << wineKeepsNoSecurity;
     const Sandbox box = makeSandbox();
-    const std::wstring exactRoot = L"\\\\?\\" + box.root;
-    const std::vector<Ace> expected = inheritedByFilesOf(exactRoot);
-
-    DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle folder = holdFolder(exactRoot, error);
-    ASSERT_TRUE(folder) << error;
-    const FolderSecurity security = securityForFilesIn(folder.get());
-    ASSERT_TRUE(security.file);
-    EXPECT_EQ(acesOf(security.dacl), expected);
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    ASSERT_TRUE(GetSecurityDescriptorOwner(security.file.get(), &owner, &defaulted));
-    EXPECT_TRUE(isAdministrators(owner));
-}
-
-TEST(InstalledFileSecurity, InstalledFileIsOwnedByAdministratorsAndInheritsWindowsOnly)
-{
-    if (runningUnderWine())
-        GTEST_SKIP() << wineKeepsNoSecurity;
-    const Sandbox box = makeSandbox();
-    writeFile(box.updateDir + L"\\game.dll", "new");
-    ASSERT_EQ(runUpdater(box, inQuotes(box.root)).exitCode, 0u);
+    const std::wstring source = box.updateDir + L"\\game.dll";
+    writeFile(source, "new");
+    const UniqueFileHandle users(CreateFileW(source.c_str(), WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(users);
+    const RunResult run = runUpdater(box, inQuotes(box.root));
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
     const std::wstring dest = box.root + L"\\game.dll";
+    EXPECT_EQ(readFile(dest), "new");
+    const UniqueFileHandle installed(
+        CreateFileW(dest.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION userFile;
+    BY_HANDLE_FILE_INFORMATION installedFile;
+    ASSERT_TRUE(GetFileInformationByHandle(users.get(), &userFile));
+    ASSERT_TRUE(GetFileInformationByHandle(installed.get(), &installedFile));
+    EXPECT_FALSE(userFile.nFileIndexLow == installedFile.nFileIndexLow &&
+                 userFile.nFileIndexHigh == installedFile.nFileIndexHigh)
+        << "the user's own file object was installed";
+    if (runningUnderWine())
+        return;
+    // The user gives everybody full control through the handle kept from before.
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
+    std::vector<BYTE> aclBytes(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + size);
+    auto* acl = reinterpret_cast<PACL>(aclBytes.data());
+    ASSERT_TRUE(InitializeAcl(acl, static_cast<DWORD>(aclBytes.size()), ACL_REVISION));
+    ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, everyone));
+    SetSecurityInfo(users.get(), SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, acl, nullptr);
     UniqueLocalDescriptor descriptor;
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -118,9 +124,8 @@ TEST(InstalledFileSecurity, InstalledFileIsOwnedByAdministratorsAndInheritsWindo
     EXPECT_EQ(acesOf(dacl), inheritedByFilesOf(box.root));
 }
 
-// The new security goes to the file that was moved, through its own handle: a name in
-// the root that leads to a file elsewhere (a link, or another name of it) is replaced,
-// and that file keeps its content and, on Windows, its owner. Wine keeps no descriptor
+// A name in the root that leads to a file elsewhere (a link, or another name of it) is
+// replaced, and that file keeps its content and, on Windows, its owner. Wine keeps no descriptor
 // that is set, so there only the content shows.
 TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileKeepsItsOwn)
 {
