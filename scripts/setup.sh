@@ -35,3 +35,8 @@ for l in "${want_locales[@]}"; do
   fi
 done
 [ $gen = 0 ] || locale-gen >/dev/null
+
+# An ordinary user, for the cases that Wine shows only to one (it ignores the read-only
+# attribute for root): scripts/test-as-user.sh runs them as this user.
+id qlu-tester >/dev/null 2>&1 ||
+  useradd --system --create-home --home-dir /var/lib/qlu-tester --shell /usr/sbin/nologin qlu-tester

@@ -6,10 +6,13 @@
 # Usage: wine-prefix.sh PREFIX LOADER
 set -e
 prefix=$1 loader=$2
+# Each user's own folders: another user's cannot be written.
+mine=""
+[ "$(id -u)" = 0 ] || mine="-$(id -un)"
 drives() {
-  mkdir -p /dev/shm/qorvath-updater-tests /dev/shm/qorvath-updater-root "$prefix/dosdevices"
-  ln -sfn /dev/shm/qorvath-updater-tests "$prefix/dosdevices/s:"
-  ln -sfn /dev/shm/qorvath-updater-root "$prefix/dosdevices/r:"
+  mkdir -p "/dev/shm/qorvath-updater-tests$mine" "/dev/shm/qorvath-updater-root$mine" "$prefix/dosdevices"
+  ln -sfn "/dev/shm/qorvath-updater-tests$mine" "$prefix/dosdevices/s:"
+  ln -sfn "/dev/shm/qorvath-updater-root$mine" "$prefix/dosdevices/r:"
 }
 if [ -f "$prefix/.ready" ]; then drives; exit 0; fi
 export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -21,25 +21,17 @@ bool runningUnderWine()
 
 namespace {
 
-// The Linux path of a path on drive Z: (the Linux root), S: (another volume), T: (a
-// small volume) or R: (a scratch drive), as the test prefix maps them.
+// The Linux path of a path, as this prefix maps its drives (Wine's own export).
 std::wstring linuxPath(const std::wstring& path)
 {
-    std::wstring result = path;
-    if (result.size() >= 2 && result[1] == L':') {
-        const wchar_t drive = static_cast<wchar_t>(towupper(result[0]));
-        result.erase(0, 2);
-        if (drive == L'S')
-            result = L"/dev/shm/qorvath-updater-tests" + result;
-        if (drive == L'T')
-            result = L"/dev/shm/qorvath-updater-small" + result;
-        if (drive == L'R')
-            result = L"/dev/shm/qorvath-updater-root" + result;
-    }
-    for (wchar_t& c : result) {
-        if (c == L'\\')
-            c = L'/';
-    }
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* const unix = unixFileName ? unixFileName(path.c_str()) : nullptr;
+    if (!unix)
+        return path;
+    std::wstring result(unix, unix + strlen(unix)); // a test's paths are ASCII
+    HeapFree(GetProcessHeap(), 0, unix);
     return result;
 }
 

@@ -1,6 +1,6 @@
-// Whatever the update tree holds and whatever goes wrong, every file is in exactly one
-// place afterwards, and a run that cannot finish says so: its line in the log, the
-// failure message, exit code 1.
+// Whatever the update tree holds and whatever goes wrong, no file is lost: each one is
+// installed or still waits in the update folder, and a run that cannot finish says so:
+// its line in the log, the failure message, exit code 1.
 #include "helpers/harness.h"
 
 #include <gtest/gtest.h>

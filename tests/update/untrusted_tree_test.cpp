@@ -291,16 +291,20 @@ TEST_F(UntrustedTreeSlow, KilledAtAnyMomentLosesNoFile)
         TerminateProcess(started.updater.get(), 7);
         WaitForSingleObject(started.updater.get(), 10000);
 
+        // A file is installed as a copy, then its update file is deleted: the one file in
+        // hand when the kill came may stand in both places, to be installed again.
         int applied = 0;
+        int twice = 0;
         for (int i = 0; i < files; ++i) {
             const std::wstring name = L"\\f" + std::to_wstring(i) + L".dat";
             const std::string content = "new " + std::to_string(i) + std::string(2000, 'n');
             const bool atDest = readFile(box.root + name) == content;
             const bool waiting = readFile(box.updateDir + name) == content;
-            EXPECT_TRUE(atDest != waiting)
-                << "file " << i << " at dest: " << atDest << ", in the update folder: " << waiting;
+            EXPECT_TRUE(atDest || waiting) << "file " << i << " is lost";
             applied += atDest;
+            twice += atDest && waiting;
         }
+        EXPECT_LE(twice, 1);
         const std::string log = readFile(box.log);
         if (log == "<missing>") {
             EXPECT_EQ(applied, 0) << "files moved without a log";
