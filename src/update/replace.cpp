@@ -6,6 +6,7 @@
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
+#include "update/replace_seams.h"
 
 #include <windows.h>
 
@@ -159,37 +160,6 @@ bool copyContent(HANDLE from, HANDLE to)
     }
 }
 
-// Only where the system has no rename that ignores the read-only attribute: a read-only
-// dest loses the attribute for the rename, through a handle on dest's own name (a plain
-// file with one name, where dest leads: another name of a file elsewhere, or a link,
-// keeps it), closed before the rename, which any open handle on dest would fail.
-// Gives dest's attributes as they were, or 0 when nothing was changed.
-DWORD clearReadOnlyOfDest(const Destination& dest)
-{
-    DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle old =
-        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
-                     Disposition::OpenExisting, error);
-    if (!old || !isPlainFileAt(old.get(), dest.exact, dest.canonical))
-        return 0;
-    const DWORD attributes = attributesOf(old.get());
-    if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-        !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
-        return 0;
-    return attributes;
-}
-
-// Puts the attributes back on the file that still stands at dest, checked the same way.
-void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
-{
-    DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle old =
-        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
-                     Disposition::OpenExisting, error);
-    if (old && isPlainFileAt(old.get(), dest.exact, dest.canonical))
-        setAttributesOf(old.get(), attributes);
-}
-
 // The copy takes dest's name in one step. Gives ERROR_SUCCESS or the Windows code.
 DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
 {
@@ -235,6 +205,35 @@ DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly)
 }
 
 } // namespace
+
+// Only where the system has no rename that ignores the read-only attribute: a read-only
+// dest loses the attribute for the rename, through a handle on dest's own name (a plain
+// file with one name, where dest leads: another name of a file elsewhere, or a link,
+// keeps it), closed before the rename, which any open handle on dest would fail.
+DWORD clearReadOnlyOfDest(const Destination& dest)
+{
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle old =
+        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                     Disposition::OpenExisting, error);
+    if (!old || !isPlainFileAt(old.get(), dest.exact, dest.canonical))
+        return 0;
+    const DWORD attributes = attributesOf(old.get());
+    if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
+        !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
+        return 0;
+    return attributes;
+}
+
+void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
+{
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle old =
+        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                     Disposition::OpenExisting, error);
+    if (old && isPlainFileAt(old.get(), dest.exact, dest.canonical))
+        setAttributesOf(old.get(), attributes);
+}
 
 void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
                  const OpenUpdateFile& openUpdateFile)

@@ -1,4 +1,7 @@
+#include "fs/file_identity.h"
 #include "helpers/harness.h"
+#include "update/in_folder.h"
+#include "update/replace_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -237,4 +240,47 @@ TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesL
     }
     if (!otherRoot.empty())
         removeTree(otherRoot);
+}
+
+// Where the system has no rename that ignores the read-only attribute (Windows before 10
+// 1809, some volumes), dest's attribute is cleared for the rename: only on dest's own
+// file, never on the file elsewhere that a link or another name at dest leads to. Wine
+// never takes that way (see replace_seams.h), so the test calls it.
+TEST_F(Replacement, ClearingDestsAttributeSeamReachesOnlyDestsOwnFile)
+{
+    const std::wstring outside = box_.base + L"\\outside.dll";
+    writeFile(outside, "outside");
+    writeFile(box_.root + L"\\own.dll", "old");
+    ASSERT_TRUE(CreateHardLinkW((box_.root + L"\\hard.dll").c_str(), outside.c_str(), nullptr));
+    std::string why;
+    const bool soft = makeFileLink(outside, box_.root + L"\\soft.dll", &why);
+    for (const std::wstring& path : {outside, box_.root + L"\\own.dll"})
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    DWORD error = ERROR_SUCCESS;
+    const UniqueFileHandle folder = holdFolder(L"\\\\?\\" + box_.root, error);
+    ASSERT_TRUE(folder) << error;
+    const auto destOf = [&](const std::wstring& name) {
+        return Destination{box_.root + L"\\" + name,
+                           L"\\\\?\\" + box_.root + L"\\" + name,
+                           weaklyCanonical(box_.root) + L"\\" + name,
+                           folder.get(),
+                           ERROR_SUCCESS,
+                           name};
+    };
+    const auto readOnly = [](const std::wstring& path) {
+        return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+    };
+    for (const wchar_t* name : {L"hard.dll", L"soft.dll"}) {
+        if (std::wstring(name) == L"soft.dll" && !soft)
+            continue;
+        EXPECT_EQ(clearReadOnlyOfDest(destOf(name)), 0u) << testing::PrintToString(name);
+        EXPECT_TRUE(readOnly(outside)) << testing::PrintToString(name);
+    }
+    const DWORD was = clearReadOnlyOfDest(destOf(L"own.dll"));
+    EXPECT_TRUE(was & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(readOnly(box_.root + L"\\own.dll"));
+    restoreAttributesOfDest(destOf(L"own.dll"), was);
+    EXPECT_TRUE(readOnly(box_.root + L"\\own.dll"));
+    for (const std::wstring& path : {outside, box_.root + L"\\own.dll"})
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
