@@ -12,9 +12,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -138,7 +138,9 @@ UniqueCopy createCopy(const Destination& dest)
 }
 
 // Copies the whole data through the two handles; false with the thread's last error.
-bool copyContent(HANDLE from, HANDLE to)
+// `buffer` serves file after file: a fresh block for each would cost its page faults
+// every time, as much as the copy itself for files of a megabyte.
+bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer)
 {
     LARGE_INTEGER start = {};
     LARGE_INTEGER size = {};
@@ -146,21 +148,21 @@ bool copyContent(HANDLE from, HANDLE to)
         return false;
     // As large as the file, up to 1 MiB: most files of an update are small.
     constexpr LONGLONG most = 1 << 20;
-    const DWORD capacity = static_cast<DWORD>(size.QuadPart < most ? size.QuadPart + 1 : most);
-    const std::unique_ptr<char[]> buffer(new char[capacity]);
+    const size_t capacity = static_cast<size_t>(size.QuadPart < most ? size.QuadPart + 1 : most);
+    if (buffer.size() < capacity)
+        buffer.resize(capacity);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(from, buffer.get(), capacity, &read, nullptr))
+        if (!ReadFile(from, buffer.data(), static_cast<DWORD>(capacity), &read, nullptr))
             return false;
         if (read == 0)
             return true;
         DWORD written = 0;
-        if (!WriteFile(to, buffer.get(), read, &written, nullptr) || written != read)
+        if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read)
             return false;
     }
 }
 
-// The copy takes dest's name in one step. Gives ERROR_SUCCESS or the Windows code.
 DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
 {
     if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, dest.folder, dest.name))
@@ -175,12 +177,13 @@ DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
 // One try of the install: the old file stays at dest whenever the new one does not
 // arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
 // open in another program) for the next try; throws on any other failure.
-DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly)
+DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly,
+                 std::vector<char>& buffer)
 {
     if (!dest.folder)
         throwMoveError(dest.folderError, dest);
     UniqueCopy copy = createCopy(dest);
-    if (!copyContent(updateFile, copy.get()) || !flushFile(copy.get()))
+    if (!copyContent(updateFile, copy.get(), buffer) || !flushFile(copy.get()))
         throwMoveError(GetLastError(), dest); // a full disk: the old file stays
     const DWORD error = renameOverDest(copy.get(), dest, readOnly);
     if (error != ERROR_SUCCESS) {
@@ -236,7 +239,7 @@ void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
 }
 
 void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
-                 const OpenUpdateFile& openUpdateFile)
+                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
@@ -249,7 +252,7 @@ void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
             // Two lines for the one replacing install: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryInstall(updateFile.get(), dest, readOnly) == ERROR_SUCCESS)
+            if (tryInstall(updateFile.get(), dest, readOnly, copyBuffer) == ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Where one update file goes, as the walk has decided and checked it: its name in the
 // folder that is to hold it, reached through that folder's handle.
@@ -36,11 +37,11 @@ using OpenUpdateFile = std::function<UniqueFileHandle()>;
 // shares no writes) and on the disk before it takes dest's name. Then the update file
 // is deleted through that handle: whatever handles others held on it lead to a deleted
 // file, never to the installed one. `updateFile` is the walk's handle, or none while
-// the file is held. The old file at dest stays as it was unless the new one takes its
-// place. Throws FileLocked when the tries run out, FileSystemError when the install
-// fails otherwise.
+// the file is held. `copyBuffer` carries the data, file after file. The old file at dest
+// stays as it was unless the new one takes its place. Throws FileLocked when the tries
+// run out, FileSystemError when the install fails otherwise.
 void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
-                 const OpenUpdateFile& openUpdateFile);
+                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer);
 
 // Deletes the copies that a run ended from outside left in a folder that is to receive
 // files (they may be large): each a plain file with one name, at its own place in the

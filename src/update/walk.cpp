@@ -33,6 +33,7 @@ struct DestFolder {
     UniqueFileHandle handle; // none when it cannot be opened
     DWORD openError = ERROR_SUCCESS;
     std::wstring canonical; // where the handle leads
+    bool receives = false;  // a file is installed into it: copies left there are cleared
 };
 
 struct Walk {
@@ -49,6 +50,7 @@ struct Walk {
     // paths at every level) is walked once.
     std::unordered_set<std::wstring> walked;
     Durability durability;
+    std::vector<char> copyBuffer; // every install's data passes through it
 };
 
 // The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
@@ -86,7 +88,6 @@ void holdDestFolder(Walk& walk, const std::wstring& exact)
         return;
     folder.canonical =
         withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
-    removeCopiesLeftIn(folder.handle.get(), exact, folder.canonical);
 }
 
 // Opened for its install, which reads it and then deletes it: readers may stay, writers
@@ -189,19 +190,27 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         logLine(refusal);
         return;
     }
+    DestFolder& folder = walk.destFolder;
+    if (folder.handle && !folder.receives) {
+        // Only below the root: nothing of a folder elsewhere is ever deleted.
+        removeCopiesLeftIn(folder.handle.get(), folder.exact, folder.canonical);
+        noteMoveInto(walk.durability, folder.exact);
+        folder.receives = true;
+    }
     const std::wstring itself = file.canonical;
-    if (walk.destFolder.handle)
-        noteMoveInto(walk.durability, walk.destFolder.exact);
-    replaceFile({shownPath(exactDest), exactDest, appendPath(walk.destFolder.canonical, name),
-                 walk.destFolder.handle.get(), walk.destFolder.openError, name},
-                std::move(file.opened), [&exact, &itself] {
-                    // The name is looked at again: it may lead elsewhere by now.
-                    DWORD error = ERROR_SUCCESS;
-                    UniqueFileHandle again = openForMove(exact, error);
-                    if (again && !isPlainFileAt(again.get(), exact, itself))
-                        again.reset();
-                    return again;
-                });
+    replaceFile(
+        {shownPath(exactDest), exactDest, appendPath(folder.canonical, name), folder.handle.get(),
+         folder.openError, name},
+        std::move(file.opened),
+        [&exact, &itself] {
+            // The name is looked at again: it may lead elsewhere by now.
+            DWORD error = ERROR_SUCCESS;
+            UniqueFileHandle again = openForMove(exact, error);
+            if (again && !isPlainFileAt(again.get(), exact, itself))
+                again.reset();
+            return again;
+        },
+        walk.copyBuffer);
 }
 
 // One folder's listing, open while the walk is in it or below it.
