@@ -1,5 +1,7 @@
 #include "update/in_folder.h"
 
+#include "fs/fs_error.h"
+
 #include <winternl.h>
 
 #include <cstddef>
@@ -81,6 +83,10 @@ UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error)
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
         nullptr));
     error = folder ? ERROR_SUCCESS : GetLastError();
+    // The last element missing gives "file not found": the log says what Windows says
+    // of a path into a missing folder.
+    if (isMissingPathError(error))
+        error = ERROR_PATH_NOT_FOUND;
     return folder;
 }
 

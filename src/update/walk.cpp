@@ -199,8 +199,8 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
     }
     const std::wstring itself = file.canonical;
     replaceFile(
-        {shownPath(exactDest), exactDest, appendPath(folder.canonical, name), folder.handle.get(),
-         folder.openError, name},
+        {shownPath(exactDest), exactDest, appendPath(folder.canonical, name),
+         folder.handle ? folder.handle.get() : nullptr, folder.openError, name},
         std::move(file.opened),
         [&exact, &itself] {
             // The name is looked at again: it may lead elsewhere by now.
