@@ -51,8 +51,22 @@ void relaunchElevated(const std::function<bool()>& request, const std::function<
     }
 }
 
+namespace {
+
+// Its value does not matter: it is only there or not.
+constexpr wchar_t askingInstanceMark[] = L"QORVATH_UPDATER_ASKED_FOR_ELEVATION";
+
+} // namespace
+
+bool isUnelevatedTwin(const std::wstring& parentImage)
+{
+    return isOwnExecutable(parentImage) ||
+           GetEnvironmentVariableW(askingInstanceMark, nullptr, 0) != 0;
+}
+
 void relaunchElevated(FirstAsk first)
 {
+    SetEnvironmentVariableW(askingInstanceMark, L"1");
     const std::wstring self = ownModulePath();
     // Passed on explicitly: the twin checks it, and the system need not keep ours.
     const std::wstring folder = currentDirectory();

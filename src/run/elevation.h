@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 // True when the token this thread acts with is an enabled member of the built-in
 // Administrators group. A group present for deny only (an administrator's process
@@ -18,9 +19,18 @@ bool isAdministratorToken(HANDLE token);
 // would only start the same twin again, and that one the next, for ever).
 enum class FirstAsk { Windows, User };
 
+// Whether this instance, running without rights, is the twin that an earlier instance
+// asked Windows for: its parent runs this executable (`parentImage`), or, since the
+// first instance often ends before the twin looks (the launcher ended meanwhile), the
+// mark that an asking instance leaves in its environment is in ours.
+bool isUnelevatedTwin(const std::wstring& parentImage);
+
 // Asks Windows for an elevated instance of this executable with the same arguments
 // and working directory, and asks the user whether to try again while that is
-// refused. Returns once a request was accepted or the user gave up.
+// refused. Returns once a request was accepted or the user gave up. Leaves the mark of
+// an asking instance in our environment first: a twin that Windows starts without
+// rights (UAC off for a standard account) is created from it, as by CreateProcess; a
+// truly elevated twin never reads it.
 void relaunchElevated(FirstAsk first);
 
 // The retry loop itself: `request` asks for the elevated instance and tells whether

@@ -29,7 +29,7 @@ namespace {
 int handOverToElevatedTwin()
 {
     ParentProcess parent = findParentProcess();
-    relaunchElevated(isOwnExecutable(parent.image) ? FirstAsk::User : FirstAsk::Windows);
+    relaunchElevated(isUnelevatedTwin(parent.image) ? FirstAsk::User : FirstAsk::Windows);
     if (parent.handle)
         waitForExit(std::move(parent.handle));
     return 0;

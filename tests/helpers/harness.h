@@ -82,6 +82,17 @@ Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
 // a run that would never end, and must not fail one that is merely slow.
 DWORD scaledTimeout(DWORD milliseconds);
 
+// Polls until `done` holds; false when it does not within the time limit (scaled).
+template <typename Done> bool waitUntil(Done done, DWORD timeoutMs = 10000)
+{
+    const ULONGLONG end = GetTickCount64() + scaledTimeout(timeoutMs);
+    for (; !done(); Sleep(20)) {
+        if (GetTickCount64() >= end)
+            return false;
+    }
+    return true;
+}
+
 // Waits for a process and gives its exit code; a process still running after the
 // time-out (scaled) is a failure of the test and is ended.
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs = 60000);
