@@ -81,7 +81,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // A second updater for this folder (a launcher started twice) leaves the update
         // and the launcher's start to the first, and ends once that one has.
         bool anotherRunHadIt = false;
-        const OwnedMutex claim = claimUpdateFolder(weaklyCanonical(updateDir), anotherRunHadIt);
+        const UpdateFolderClaim claim =
+            claimUpdateFolder(weaklyCanonical(updateDir), anotherRunHadIt);
         if (anotherRunHadIt)
             return 0;
 

@@ -1,6 +1,10 @@
+#include "fs/file_identity.h"
 #include "helpers/harness.h"
+#include "run/single_run_seams.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <string>
 
@@ -58,4 +62,65 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
     waitForFile(launcher + L".record");
     Sleep(1000);
     EXPECT_EQ(countOf(readFile(launcher + L".record"), "cwd="), 1);
+}
+
+// The single-run name taken first by another program: an object of another type, or a
+// mutex that a user who is no administrator made. The run stops loudly before it
+// touches a file, rather than wait for ever or go on without exclusion. (Where the
+// system has private namespaces, as Windows has, no other user can take the name at
+// all; Wine has none, so this is the global name's case.)
+TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
+{
+    struct Squatter {
+        const char* what;
+        bool event;
+        const wchar_t* sddl;
+    };
+    const Squatter squatters[] = {
+        {"an event", true, L"D:(A;;GA;;;WD)"},
+        {"a mutex of a user", false, L"O:WDD:(A;;GA;;;WD)"},
+    };
+    for (const Squatter& squatter : squatters) {
+        SCOPED_TRACE(squatter.what);
+        const Sandbox box = makeSandbox();
+        writeFile(box.updateDir + L"\\a.txt", "new");
+        UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> descriptor;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            squatter.sddl, SDDL_REVISION_1, descriptor.put(), nullptr));
+        SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
+        const std::wstring name = L"Global\\" + mutexName(weaklyCanonical(box.updateDir));
+        const UniqueHandle taken(squatter.event ? CreateEventW(&security, TRUE, FALSE, name.c_str())
+                                                : CreateMutexW(&security, TRUE, name.c_str()));
+        ASSERT_TRUE(taken);
+        Started started = startWithoutParent(box, inQuotes(box.root));
+        answerMessageBoxShowing(started.pid, failureText(box.updateDir));
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        EXPECT_EQ(readFile(box.updateDir + L"\\a.txt"), "new");
+        EXPECT_FALSE(exists(box.root + L"\\a.txt"));
+        EXPECT_FALSE(exists(box.log));
+    }
+}
+
+// A run ended from outside while a second waits for it: the second takes over and
+// applies the rest, rather than end with nothing applied.
+TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
+{
+    const Sandbox box = makeSandbox();
+    for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
+        writeFile(box.updateDir + name, "new");
+    StartOptions waiting;
+    waiting.args = inQuotes(box.root);
+    waiting.end = L"event:" + uniqueName(L"qlu-never");
+    Started first = startThroughStandin(box, waiting); // holds the folder, waits for its parent
+    ASSERT_TRUE(
+        waitUntil([&] { return readFile(box.log).find("Have parent") != std::string::npos; }));
+    Started second = startWithoutParent(box, inQuotes(box.root));
+    Sleep(500); // the second is waiting for the folder
+    EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(first.updater.get(), 9);
+    EXPECT_EQ(exitCodeOf(second.updater.get()), 0u);
+    const std::string log = readFile(box.log);
+    EXPECT_EQ(log.substr(log.size() - 19), "All done, exiting\r\n") << log;
+    for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
+        EXPECT_EQ(readFile(box.root + name), "new");
 }
