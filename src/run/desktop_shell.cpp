@@ -1,4 +1,5 @@
 #include "run/desktop_shell.h"
+#include "run/desktop_shell_seams.h"
 
 #include <windows.h>
 
@@ -7,6 +8,8 @@
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
+
+#include <memory>
 
 namespace {
 
@@ -91,10 +94,22 @@ ComApartment enterComApartment()
     return ComApartment(SUCCEEDED(result) ? 1 : 0);
 }
 
-bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir)
+namespace {
+
+// What the shell's thread is given, and what it answers; shared, since the thread may
+// outlive the call that started it.
+struct ShellStart {
+    ShellCall call;
+    std::wstring program;
+    std::wstring workDir;
+    bool started = false;
+};
+
+bool startInShell(const std::wstring& program, const std::wstring& workDir)
 {
+    const ComApartment apartment = enterComApartment();
     ComPtr<IShellDispatch2> shell;
-    if (!findDesktopShell(shell))
+    if (!apartment.get() || !findDesktopShell(shell))
         return false;
     const UniqueBstr file(SysAllocString(program.c_str()));
     const UniqueBstr folder(SysAllocString(workDir.c_str()));
@@ -104,4 +119,36 @@ bool startThroughDesktopShell(const std::wstring& program, const std::wstring& w
     return SUCCEEDED(shell.get()->ShellExecute(file.get(), emptyVariant(),
                                                textVariant(folder.get()), textVariant(verb.get()),
                                                numberVariant(SW_SHOWNORMAL)));
+}
+
+DWORD WINAPI shellThread(void* parameter)
+{
+    const std::unique_ptr<std::shared_ptr<ShellStart>> start(
+        static_cast<std::shared_ptr<ShellStart>*>(parameter));
+    ShellStart& request = **start;
+    request.started = request.call(request.program, request.workDir);
+    return 0;
+}
+
+} // namespace
+
+bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
+                              DWORD deadlineMs)
+{
+    return startThroughDesktopShell(program, workDir, deadlineMs, startInShell);
+}
+
+bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
+                              DWORD deadlineMs, ShellCall call)
+{
+    const auto start = std::make_shared<ShellStart>();
+    start->call = call;
+    start->program = program;
+    start->workDir = workDir;
+    auto parameter = std::make_unique<std::shared_ptr<ShellStart>>(start);
+    const UniqueHandle thread(CreateThread(nullptr, 0, shellThread, parameter.get(), 0, nullptr));
+    if (!thread)
+        return false;
+    parameter.release(); // the thread's now
+    return WaitForSingleObject(thread.get(), deadlineMs) == WAIT_OBJECT_0 && start->started;
 }

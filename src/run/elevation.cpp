@@ -1,6 +1,7 @@
 #include "run/elevation.h"
 
 #include "common/unique_any.h"
+#include "run/desktop_shell.h"
 #include "run/environment.h"
 #include "run/messages.h"
 
@@ -74,6 +75,7 @@ void relaunchElevated(FirstAsk first)
         [&self, &folder] {
             // The arguments exactly as they stood, so that the twin splits out the same.
             const wchar_t* const parameters = PathGetArgsW(GetCommandLineW());
+            const ComApartment apartment = enterComApartment(); // for the shell's call only
             const HINSTANCE result = ShellExecuteW(nullptr, L"runas", self.c_str(), parameters,
                                                    folder.c_str(), SW_SHOWNORMAL);
             return reinterpret_cast<UINT_PTR>(result) > 32;

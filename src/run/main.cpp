@@ -65,7 +65,6 @@ int reportFailure(const std::wstring& updateDir)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictLibrarySearchToSystem();
-    const ComApartment com = enterComApartment();
     std::wstring updateDir;
     try { // nothing may leave wWinMain: an escaping exception is a crash dialog
         if (!isRunningAsAdmin())
@@ -107,7 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             waitForParentToEnd(std::move(parent.handle));
 
         applyUpdateTree(updateDir, targetDir);
-        startLauncher(targetDir, launcherRights);
+        startLauncher(targetDir, launcherRights, parent.token.get());
         logLine("All done, exiting");
         closeRunLog();
         return 0;

@@ -1,6 +1,7 @@
 #include "run/process.h"
 #include "run/process_seams.h"
 
+#include "fs/file_identity.h"
 #include "fs/path_text.h"
 #include "log/run_log.h"
 #include "run/desktop_shell.h"
@@ -53,11 +54,15 @@ bool createdNoLaterThanUs(HANDLE process)
 
 namespace {
 
-bool hasAdministratorToken(HANDLE process)
+// The process's token as a primary token of our own; none when it cannot be had.
+UniqueHandle primaryTokenOf(HANDLE process)
 {
     UniqueHandle token;
-    return OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, token.put()) &&
-           isAdministratorToken(token.get());
+    UniqueHandle primary;
+    if (OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, token.put()))
+        DuplicateTokenEx(token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, nullptr,
+                         SecurityImpersonation, TokenPrimary, primary.put());
+    return primary;
 }
 
 std::wstring imageOf(HANDLE process)
@@ -97,7 +102,8 @@ ParentProcess findParentProcess()
     if (query && !createdNoLaterThanUs(query.get()))
         return {};
     if (query) {
-        parent.administrator = hasAdministratorToken(query.get());
+        parent.token = primaryTokenOf(query.get());
+        parent.administrator = parent.token && isAdministratorToken(parent.token.get());
         parent.image = imageOf(query.get());
     }
     return parent;
@@ -127,18 +133,11 @@ std::wstring launcherPath(const std::wstring& targetDir)
 
 } // namespace
 
-void startLauncher(const std::wstring& targetDir, LauncherRights rights)
+namespace {
+
+// Detached, with none of our handles, as `token`'s user where one is given.
+void startDetached(const std::wstring& path, const std::wstring& workDir, HANDLE token)
 {
-    logLine("Preparing for exe launch");
-    const std::wstring path = launcherPath(targetDir);
-    // A launcher that is not there is left to the direct start, which fails without a
-    // word; the shell would show the user an error of its own.
-    if (rights == LauncherRights::SignedInUser &&
-        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        startThroughDesktopShell(path, targetDir)) {
-        logLine("Launched");
-        return;
-    }
     // The launcher's own path, quoted, as its only element: with no command line
     // Windows would pass the bare path, which splits at every blank into arguments
     // ("Launcher.exe") the launcher was never given.
@@ -146,12 +145,43 @@ void startLauncher(const std::wstring& targetDir, LauncherRights rights)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                       DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP, nullptr,
-                       targetDir.c_str(), &startup, &started)) {
+    constexpr DWORD flags = DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP;
+    // CreateProcessWithTokenW asks for the impersonation privilege, which an
+    // administrator's process has; CreateProcessAsUserW would ask for one it has not.
+    const BOOL made = token
+                          ? CreateProcessWithTokenW(token, 0, path.c_str(), &commandLine[0], flags,
+                                                    nullptr, workDir.c_str(), &startup, &started)
+                          : CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                           flags, nullptr, workDir.c_str(), &startup, &started);
+    if (made) {
         // Nobody watches the launcher; its handles are only released.
         UniqueHandle process(started.hProcess);
         UniqueHandle thread(started.hThread);
     }
+}
+
+} // namespace
+
+void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken,
+                   DesktopShellStart shell)
+{
+    logLine("Preparing for exe launch");
+    // By its full path: the shell would resolve a relative one from a folder of its own.
+    const std::wstring root = fullPath(targetDir);
+    const std::wstring path = launcherPath(root);
+    if (rights == LauncherRights::Ours) {
+        startDetached(path, root, nullptr);
+    } else if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+               !shell(path, root, desktopShellDeadlineMs) && starterToken) {
+        // A launcher that is not there is left alone: the shell would show the user an
+        // error of its own. Without a shell, the starter's own token or nothing: ours
+        // would give the launcher, and every game it starts, the administrator's rights.
+        startDetached(path, root, starterToken);
+    }
     logLine("Launched");
+}
+
+void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken)
+{
+    startLauncher(targetDir, rights, starterToken, startThroughDesktopShell);
 }

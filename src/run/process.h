@@ -16,6 +16,9 @@ struct ParentProcess {
     bool administrator = false;
     // The full path of its executable; empty when it cannot be read.
     std::wstring image;
+    // Its token, duplicated as a primary token: the launcher's where it is to run at the
+    // starter's rights and no desktop shell answers. None when it cannot be had.
+    UniqueHandle token;
 };
 ParentProcess findParentProcess();
 
@@ -32,7 +35,10 @@ void waitForParentToEnd(UniqueHandle parent);
 // user signed in at the desktop, through the desktop shell.
 enum class LauncherRights { Ours, SignedInUser };
 
-// Starts the launcher from targetDir, with no arguments: through the desktop shell for
-// the signed-in user where asked and a shell answers, else directly, detached and with
-// none of our handles. Whether it started is not examined.
-void startLauncher(const std::wstring& targetDir, LauncherRights rights);
+// Starts the launcher by its full path below targetDir (resolved against our working
+// folder), with no arguments and targetDir as its working folder, detached and with
+// none of our handles. At the signed-in user's rights: through the desktop shell, or,
+// where none answers within a few seconds, with `starterToken` (the starter's own
+// token), or not at all: never with ours. At ours: directly. Whether it started is not
+// examined.
+void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken);

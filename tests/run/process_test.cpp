@@ -1,4 +1,5 @@
 #include "helpers/harness.h"
+#include "run/desktop_shell_seams.h"
 #include "run/process_seams.h"
 
 #include <gtest/gtest.h>
@@ -194,4 +195,63 @@ TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
     ASSERT_GE(before, 0) << "the updater's processor time cannot be read";
     // A polling wait spends about a second of these three under Wine.
     EXPECT_LT(after - before, 100) << "ms of processor time while waiting";
+}
+
+namespace {
+
+// Stand-ins for the desktop shell, which Wine always starts: one that never answers,
+// and one that is not there.
+HANDLE shellThaws = nullptr;
+std::wstring shellWasAskedFor;
+bool frozenShell(const std::wstring& program, const std::wstring&)
+{
+    shellWasAskedFor = program;
+    WaitForSingleObject(shellThaws, INFINITE);
+    return false;
+}
+bool noShell(const std::wstring& program, const std::wstring& workDir, DWORD)
+{
+    shellWasAskedFor = program + L"|" + workDir;
+    return false;
+}
+
+} // namespace
+
+TEST_F(ProcessControl, FrozenDesktopShellIsGivenUpAfterItsDeadlineSeam)
+{
+    const UniqueHandle thaws(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    shellThaws = thaws.get();
+    const ULONGLONG begin = GetTickCount64();
+    EXPECT_FALSE(startThroughDesktopShell(launcher_, box_.root, 1000, frozenShell));
+    const ULONGLONG took = GetTickCount64() - begin;
+    EXPECT_GE(took, 900u);
+    EXPECT_LT(took, scaledTimeout(10000));
+    EXPECT_EQ(shellWasAskedFor, launcher_);
+    SetEvent(thaws.get()); // the shell's thread ends with the test
+}
+
+// Where no desktop shell answers, a launcher that is to run at the starter's rights
+// runs with the starter's token, or not at all: never with the administrator's. It is
+// named by its full path whatever form the root was given in.
+TEST_F(ProcessControl, WithoutADesktopShellTheLauncherRunsAsItsStarterOrNotAtAllSeam)
+{
+    copyFile(binDir() + L"\\recorder.exe", launcher_);
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    ASSERT_TRUE(SetCurrentDirectoryW(box_.updateDir.c_str()));
+    startLauncher(L"..\\..", LauncherRights::SignedInUser, nullptr, noShell);
+    SetCurrentDirectoryW(cwd);
+    EXPECT_EQ(shellWasAskedFor, launcher_ + L"|" + box_.root);
+    Sleep(1000);
+    EXPECT_EQ(launcherRecord(), "<missing>") << "started with our own token";
+
+    UniqueHandle ours;
+    UniqueHandle starters;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, ours.put()));
+    ASSERT_TRUE(DuplicateTokenEx(ours.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
+                                 nullptr, SecurityImpersonation, TokenPrimary, starters.put()));
+    startLauncher(box_.root, LauncherRights::SignedInUser, starters.get(), noShell);
+    EXPECT_EQ(
+        launcherRecordWaitedFor().find("cwd=" + std::string(box_.root.begin(), box_.root.end())),
+        0u);
 }
