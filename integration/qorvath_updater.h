@@ -196,9 +196,11 @@ inline bool holdsUpdateFile(const std::wstring& folder, ULONGLONG since)
 // Whether an update is waiting: the updater in resources\update, and beside it a file
 // that is not the updater's own (any name but "Updater" with some extension) and that
 // the last run has not dealt with. That is, either the last run did not complete (there
-// is no Updater.log, or its last line is not "All done, exiting": the files it left are
-// still to be applied), or the file was created after that log was last written (the
-// launcher has put a new update there since). The updater leaves some files in place on
+// is no Updater.log, or it does not end with "Preparing for exe launch" and what follows
+// it, "Launched" and "All done, exiting": the files it left are still to be applied), or
+// the file was created after that log was last written (the launcher has put a new
+// update there since). Where the updater could not write its log, Updater.done, when it
+// is newer, tells the same of the last run. The updater leaves some files in place on
 // purpose (files meant for the update folder itself, links, names it refuses): after a
 // complete run they start nothing, so that the launcher and the updater never start each
 // other for ever. A launcher's downloader must therefore give every file it puts there
@@ -210,10 +212,19 @@ inline bool updateWaiting(const std::wstring& rootFolder)
     const DWORD attributes = GetFileAttributesW((folder + L"\\Updater.exe").c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
+    // Where the updater could not write its log (another program held it), it marks its
+    // run's end in Updater.done instead: the newer of the two tells of the last run.
     ULONGLONG lastWritten = 0;
     bool completed = false;
     if (!detail::lastRun(folder + L"\\Updater.log", lastWritten, completed))
         completed = false;
+    ULONGLONG markWritten = 0;
+    bool marked = false;
+    if (detail::lastRun(folder + L"\\Updater.done", markWritten, marked) &&
+        markWritten > lastWritten) {
+        lastWritten = markWritten;
+        completed = marked;
+    }
     return detail::holdsUpdateFile(folder, completed ? lastWritten : 0);
 }
 

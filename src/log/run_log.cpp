@@ -93,6 +93,21 @@ void openRunLog(const wchar_t* path)
     runLog.failed = !runLog.file;
 }
 
+void markCompletionWhereTheLogFailed(const wchar_t* markPath)
+{
+    if (!runLog.failed)
+        return;
+    try {
+        const UniqueFileHandle mark(openLogFile(markPath));
+        const char line[] = "Preparing for exe launch\r\n";
+        DWORD written = 0;
+        if (mark)
+            WriteFile(mark.get(), line, sizeof line - 1, &written, nullptr);
+    } catch (const FileSystemError&) {
+        // As with the log: nothing rather than a file through a link.
+    }
+}
+
 void closeRunLog()
 {
     runLog.file.reset();

@@ -12,6 +12,12 @@
 void openRunLog(const wchar_t* path);
 void closeRunLog();
 
+// Where the log could not be written (another program holds it without write sharing,
+// or it is read-only), records beside it, at `markPath`, that the walk is done, as the
+// log would have: the launcher's side reads it to tell that this run was complete, and
+// would otherwise start the updater again for ever. Nothing where the log was written.
+void markCompletionWhereTheLogFailed(const wchar_t* markPath);
+
 // Whether a path leads to the very file that the open log writes.
 bool isRunLog(const std::wstring& path);
 

@@ -106,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             waitForParentToEnd(std::move(parent.handle));
 
         applyUpdateTree(updateDir, targetDir);
+        markCompletionWhereTheLogFailed(appendPath(updateDir, completionMarkName).c_str());
         startLauncher(targetDir, launcherRights, parent.token.get());
         logLine("All done, exiting");
         closeRunLog();

@@ -9,6 +9,8 @@
 // where they are; the log is one of them by this same rule.
 
 constexpr wchar_t logFileName[] = L"Updater.log";
+// Written only where the log could not be: that the last run's walk was done.
+constexpr wchar_t completionMarkName[] = L"Updater.done";
 
 // Whether a listed name is the log's, in any letter case: the one file system names it
 // so. Only the file that is the open log counts as the log (see isRunLog).

@@ -113,6 +113,8 @@ TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
     EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "no run yet";
     writeLater(box.log, "targetDir = \"x\"\r\nException: rename: Access is denied.\r\n");
     EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "the last run stopped";
+    writeLater(box.updateDir + L"\\Updater.done", "Preparing for exe launch\r\n");
+    EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "a complete run that could not log";
     // A launcher that the updater starts may look before its last two lines are written.
     for (const std::string& complete :
          {std::string(completeLog), std::string("Preparing for exe launch\r\n"),
@@ -264,53 +266,74 @@ TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
 
 // The updater leaves some files in place on purpose (here one meant for the update
 // folder itself): the launcher must not start it again for them, at any later start,
-// but must for a file put there afterwards, once.
+// but must for a file put there afterwards, once. So too where another program holds
+// the log without letting it be written: the run marks its end in Updater.done.
 TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
 {
-    std::wstring launcher;
-    const Sandbox box = sampleLauncherWithAnUpdate(launcher);
-    makeDirs(box.updateDir + L"\\resources\\update");
-    writeFile(box.updateDir + L"\\resources\\update\\notes.txt", "for the update folder");
+    for (const bool logHeld : {false, true}) {
+        SCOPED_TRACE(logHeld ? "the log held by a reader" : "the log written");
+        std::wstring launcher;
+        const Sandbox box = sampleLauncherWithAnUpdate(launcher);
+        UniqueFileHandle reader;
+        if (logHeld) {
+            writeFile(box.log, "an earlier run's log\r\n");
+            reader.reset(CreateFileW(box.log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(reader);
+        }
+        // What the last run left: its log, or its mark where the log could not be written.
+        const std::wstring record = logHeld ? box.updateDir + L"\\Updater.done" : box.log;
+        makeDirs(box.updateDir + L"\\resources\\update");
+        writeFile(box.updateDir + L"\\resources\\update\\notes.txt", "for the update folder");
 
-    // One start of the launcher: its window (or that of the launcher the updater starts
-    // again) answered.
-    const auto launch = [&] {
-        StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.root);
-        DWORD owner = 0;
-        const HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
-        if (!shown)
-            return std::wstring(L"no window");
-        const std::wstring text = messageBoxText(shown);
-        answerMessageBox(shown, IDOK);
-        for (int i = 0; i < 250 && IsWindow(shown); ++i)
-            Sleep(20);
-        exitCodeOf(started.process.get());
-        return text;
-    };
-    const auto lastWritten = [&] {
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        GetFileAttributesExW(box.log.c_str(), GetFileExInfoStandard, &data);
-        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-               data.ftLastWriteTime.dwLowDateTime;
-    };
+        // One start of the launcher: its window (or that of the launcher the updater starts
+        // again) answered.
+        const auto launch = [&] {
+            StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.root);
+            DWORD owner = 0;
+            const HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
+            if (!shown)
+                return std::wstring(L"no window");
+            const std::wstring text = messageBoxText(shown);
+            answerMessageBox(shown, IDOK);
+            for (int i = 0; i < 250 && IsWindow(shown); ++i)
+                Sleep(20);
+            exitCodeOf(started.process.get());
+            return text;
+        };
+        const auto lastWritten = [&] {
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            GetFileAttributesExW(record.c_str(), GetFileExInfoStandard, &data);
+            return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                   data.ftLastWriteTime.dwLowDateTime;
+        };
 
-    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
-    const std::string firstRun = waitForCompleteLog(box.log);
-    ASSERT_NE(firstRun.find("Inside the update folder, ignore it"), std::string::npos) << firstRun;
-    const ULONGLONG firstWritten = lastWritten();
-    for (int start = 0; start < 3; ++start) {
-        SCOPED_TRACE("later start " + std::to_string(start));
         EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
-        EXPECT_EQ(lastWritten(), firstWritten) << "the updater ran again";
-    }
+        if (logHeld) {
+            ASSERT_TRUE(waitUntil([&] { return exists(record); }));
+        } else {
+            const std::string firstRun = waitForCompleteLog(box.log);
+            ASSERT_NE(firstRun.find("Inside the update folder, ignore it"), std::string::npos)
+                << firstRun;
+        }
+        const ULONGLONG firstWritten = lastWritten();
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE("later start " + std::to_string(start));
+            EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+            EXPECT_EQ(lastWritten(), firstWritten) << "the updater ran again";
+        }
 
-    writeLater(box.updateDir + L"\\extra.txt", "extra");
-    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
-    waitForCompleteLog(box.log);
-    EXPECT_EQ(readFile(box.root + L"\\extra.txt"), "extra");
-    const ULONGLONG secondWritten = lastWritten();
-    EXPECT_NE(secondWritten, firstWritten) << "the updater did not run for the new file";
-    EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
-    EXPECT_EQ(lastWritten(), secondWritten) << "the updater ran again";
-    EXPECT_EQ(readFile(box.updateDir + L"\\resources\\update\\notes.txt"), "for the update folder");
+        writeLater(box.updateDir + L"\\extra.txt", "extra");
+        EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+        waitUntil([&] { return exists(box.root + L"\\extra.txt"); });
+        if (!logHeld)
+            waitForCompleteLog(box.log);
+        EXPECT_EQ(readFile(box.root + L"\\extra.txt"), "extra");
+        const ULONGLONG secondWritten = lastWritten();
+        EXPECT_NE(secondWritten, firstWritten) << "the updater did not run for the new file";
+        EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+        EXPECT_EQ(lastWritten(), secondWritten) << "the updater ran again";
+        EXPECT_EQ(readFile(box.updateDir + L"\\resources\\update\\notes.txt"),
+                  "for the update folder");
+    }
 }
