@@ -1,5 +1,6 @@
 #include "run/environment.h"
 
+#include "common/unique_any.h"
 #include "common/win32_text.h"
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
@@ -32,7 +33,32 @@ bool isOwnExecutable(const std::wstring& image)
     return !image.empty() && sameFinalPath(fullPath(image), fullPath(ownModulePath()));
 }
 
-bool holdsOwnExecutable(const std::wstring& folder)
+bool holdsOwnExecutable(HANDLE folder)
 {
-    return sameFinalPath(weaklyCanonical(folder), weaklyCanonical(parentPath(ownModulePath())));
+    const std::wstring own = parentPath(ownModulePath());
+    const UniqueFileHandle ownFolder = openToLook(own, operation::weaklyCanonical, own);
+    return ownFolder && isSameFile(folder, ownFolder.get());
+}
+
+bool isPlacedAsUpdateFolder(const std::wstring& finalPath)
+{
+    const std::wstring resources = parentPath(finalPath);
+    return sameFinalPath(fileName(finalPath), L"update") &&
+           sameFinalPath(fileName(resources), L"resources");
+}
+
+void requireRootAboveUpdateFolder(const std::wstring& targetDir,
+                                  const std::wstring& updateFolderFinalPath)
+{
+    if (targetDir.empty())
+        throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND);
+    const UniqueFileHandle root =
+        openToLook(verbatimPath(targetDir), operation::weaklyCanonical, targetDir);
+    if (!root)
+        throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, targetDir);
+    const std::wstring launcherRoot = parentPath(parentPath(updateFolderFinalPath));
+    const UniqueFileHandle expected =
+        openToLook(verbatimPath(launcherRoot), operation::weaklyCanonical, launcherRoot);
+    if (!expected || !isSameFile(root.get(), expected.get()))
+        throw FileSystemError(operation::rootFolder, ERROR_BAD_PATHNAME, targetDir);
 }

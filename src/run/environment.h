@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // What the process was given besides its command line.
@@ -15,7 +17,18 @@ std::wstring ownModulePath(size_t initialCapacity = 260);
 // Whether a program's full path names this executable.
 bool isOwnExecutable(const std::wstring& image);
 
-// Whether a folder is the one that holds this executable, compared by where both lead:
-// the update folder is the updater's own, whatever folder it was started in. Throws
-// FileSystemError "weakly_canonical" when either cannot be resolved.
-bool holdsOwnExecutable(const std::wstring& folder);
+// Whether a folder, open, is the one that holds this executable, compared by file
+// identity: the update folder is the updater's own, whatever folder it was started in.
+bool holdsOwnExecutable(HANDLE folder);
+
+// Whether a folder's final path ends in "resources\update", the update folder's place
+// below the launcher's root, in any letter case.
+bool isPlacedAsUpdateFolder(const std::wstring& finalPath);
+
+// Makes sure that the root folder as given (resolved against the working folder) is the
+// very folder two levels above the update folder (its final path): as administrator we
+// install below the launcher's own root and nowhere else, whatever a command line says.
+// Throws FileSystemError naming the root as given: "weakly_canonical" when it leads to
+// nothing (no path when it is empty), "root_folder" when it leads elsewhere.
+void requireRootAboveUpdateFolder(const std::wstring& targetDir,
+                                  const std::wstring& updateFolderFinalPath);

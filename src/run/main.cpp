@@ -11,6 +11,7 @@
 #include "run/process.h"
 #include "run/single_run.h"
 #include "update/own_files.h"
+#include "update/in_folder.h"
 #include "update/replace.h"
 #include "update/walk.h"
 
@@ -71,22 +72,35 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             return handOverToElevatedTwin();
 
         updateDir = currentDirectory();
+        // Held from here to the end, without delete sharing: neither it nor a folder above
+        // it can be renamed away or replaced by a link meanwhile, so its final path, read
+        // once now, names it for the whole run (the wait for the launcher may last a
+        // whole game session).
+        DWORD heldError = ERROR_SUCCESS;
+        const UniqueFileHandle updateFolder = holdFolder(verbatimPath(updateDir), heldError);
         // As administrator, only the folder we were shipped in is the update: started
         // anywhere else, we would move that folder's files into the root.
-        if (!holdsOwnExecutable(updateDir)) {
+        if (!updateFolder || !holdsOwnExecutable(updateFolder.get())) {
             showFailureMessage(updateDir);
+            return 1;
+        }
+        const std::wstring heldDir =
+            withRequestedNames(finalPathOf(updateFolder.get(), updateDir), verbatimPath(updateDir));
+        const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
+        // And only where it stands as the launcher's own resources\update: a copy of a
+        // signed updater elsewhere, elevated once, would install anything anywhere.
+        if (!isPlacedAsUpdateFolder(heldDir)) {
+            showFailureMessage(args.size() < 2 ? updateDir : args[1]);
             return 1;
         }
         // A second updater for this folder (a launcher started twice) leaves the update
         // and the launcher's start to the first, and ends once that one has.
         bool anotherRunHadIt = false;
-        const UpdateFolderClaim claim =
-            claimUpdateFolder(weaklyCanonical(updateDir), anotherRunHadIt);
+        const UpdateFolderClaim claim = claimUpdateFolder(heldDir, anotherRunHadIt);
         if (anotherRunHadIt)
             return 0;
 
-        openRunLog(appendPath(updateDir, logFileName).c_str());
-        const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
+        openRunLog(appendPath(heldDir, logFileName).c_str());
         if (args.size() < 2) {
             logLine("No args, exit 1");
             return 1;
@@ -96,6 +110,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         for (size_t i = 2; i < args.size(); ++i)
             logText("File to remove: ", args[i]); // kept for a later launcher; none removed
         logPath("updateDir = ", updateDir);
+        requireRootAboveUpdateFolder(targetDir, heldDir);
 
         // The launcher comes back with the rights of whoever started the update: read
         // now, the parent is gone after the wait. One we cannot vouch for was none.
@@ -105,8 +120,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (parent.handle)
             waitForParentToEnd(std::move(parent.handle));
 
-        applyUpdateTree(updateDir, targetDir);
-        markCompletionWhereTheLogFailed(appendPath(updateDir, completionMarkName).c_str());
+        applyUpdateTree(heldDir, targetDir);
+        markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
         startLauncher(targetDir, launcherRights, parent.token.get());
         logLine("All done, exiting");
         closeRunLog();

@@ -279,6 +279,17 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD tim
     return {code, readFile(sandbox.log)};
 }
 
+RunResult runRefused(const Sandbox& sandbox, const std::wstring& args,
+                     const std::wstring& concerned)
+{
+    Started started = startWithoutParent(sandbox, args);
+    if (!started.updater)
+        return {999, {}};
+    answerMessageBoxShowing(started.pid, failureText(concerned));
+    const DWORD code = exitCodeOf(started.updater.get());
+    return {code, readFile(sandbox.log)};
+}
+
 std::string waitForFile(const std::wstring& path)
 {
     const ULONGLONG deadline = GetTickCount64() + scaledTimeout(10000);

@@ -105,6 +105,11 @@ struct RunResult {
 // waits for the updater's end (a run of many files gives a limit that grows with them).
 RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD timeoutMs = 60000);
 
+// Starts the updater as runUpdater does, for a run that is to be refused: answers the
+// failure message, which must name `concerned`, and gives the exit code and the log.
+RunResult runRefused(const Sandbox& sandbox, const std::wstring& args,
+                     const std::wstring& concerned);
+
 // A file that a program started for the test writes (a record of the recorder), read
 // once it is there; "<missing>" when it does not appear within 10 s (scaled).
 std::string waitForFile(const std::wstring& path);

@@ -79,7 +79,8 @@ TEST(LauncherHeader, RealUpdaterLogsTheRootAndArgumentsAsGiven)
         const std::wstring commandLine = qorvath::updaterCommandLine(box.updater, root, further);
         SCOPED_TRACE(testing::PrintToString(commandLine));
         // The stand-in puts the program's path in front, as the header does.
-        const RunResult run = runUpdater(box, commandLine.substr(box.updater.size() + 3));
+        // Not the launcher's root: the run stops after its first lines, naming it.
+        const RunResult run = runRefused(box, commandLine.substr(box.updater.size() + 3), root);
         std::string expected = "targetDir = " + quotedAscii(root) + "\r\nFile to remove: ";
         for (const wchar_t c : further[0])
             expected += static_cast<char>(c < 0x20 ? L'?' : c);

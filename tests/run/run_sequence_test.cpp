@@ -36,8 +36,9 @@ TEST_F(RunSequence, OneArgumentIsTheRootFolderWithNoRemovalLines)
 
 TEST_F(RunSequence, FurtherArgumentsAreLoggedInOrderAsPlainText)
 {
-    const RunResult run = runUpdater(box_, L"C:\\Games\\Root \"old file.dll\" bin\\x.dll");
-    EXPECT_EQ(run.exitCode, 0u);
+    const RunResult run =
+        runRefused(box_, L"C:\\Games\\Root \"old file.dll\" bin\\x.dll", L"C:\\Games\\Root");
+    EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.log.rfind(
                   logLines({"targetDir = \"C:\\\\Games\\\\Root\"", "File to remove: old file.dll",
                             "File to remove: bin\\x.dll", "updateDir = " + logged(box_.updateDir)}),
@@ -49,7 +50,8 @@ TEST_F(RunSequence, FurtherArgumentsAreLoggedInOrderAsPlainText)
 TEST_F(RunSequence, BackslashBeforeClosingQuoteIsSplitByTheEscapingRule)
 {
     // \" inside quotes is a literal quote, so the quoted text runs on to the end.
-    const RunResult run = runUpdater(box_, L"\"C:\\Games\\Root\\\" next");
+    const RunResult run =
+        runRefused(box_, L"\"C:\\Games\\Root\\\" next", L"C:\\Games\\Root\" next");
     EXPECT_EQ(run.log.rfind(logLines({"targetDir = \"C:\\\\Games\\\\Root\\\" next\""}), 0), 0u)
         << run.log;
 }

@@ -89,23 +89,27 @@ TEST_F(NothingLost, UpdateFileHeldByAnotherProgramWaitsThenStopsOrIsApplied)
     }
 }
 
-TEST_F(NothingLost, CopyAcrossVolumesThatRunsOutOfRoomKeepsTheOldFile)
+TEST_F(NothingLost, CopyThatRunsOutOfRoomKeepsTheOldFile)
 {
+    ULARGE_INTEGER free = {};
     ULARGE_INTEGER total = {};
-    if (!GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > 4 * 1024 * 1024)
+    if (!GetDiskFreeSpaceExW(L"T:\\", &free, &total, nullptr) || total.QuadPart > 4 * 1024 * 1024)
         GTEST_SKIP() << "no small volume at T: (the test scripts mount one where the host lets "
                         "them)";
-    const std::wstring root = L"T:\\" + uniqueName(L"full");
-    makeDirs(root);
-    writeFile(root + L"\\big.pak", "old");
-    writeFile(box_.updateDir + L"\\big.pak", std::string(2 * 1024 * 1024, 'n'));
-    Started started = start(root);
-    expectStopNaming(started, root + L"\\big.pak");
+    // A launcher on the small volume, with an update file that fits once but not twice.
+    box_ = makeSandbox(L"T:\\" + uniqueName(L"full"));
+    ASSERT_TRUE(GetDiskFreeSpaceExW(L"T:\\", &free, nullptr, nullptr));
+    const size_t size = static_cast<size_t>(free.QuadPart * 2 / 3);
+    writeFile(box_.root + L"\\big.pak", "old");
+    writeFile(box_.updateDir + L"\\big.pak", std::string(size, 'n'));
+    ASSERT_EQ(readFile(box_.updateDir + L"\\big.pak").size(), size) << "the volume is fuller";
+    Started started = start(box_.root);
+    expectStopNaming(started, box_.root + L"\\big.pak");
     EXPECT_EQ(lastLine().rfind("Exception: rename: ", 0), 0u) << lastLine();
-    EXPECT_EQ(readFile(root + L"\\big.pak"), "old");
-    EXPECT_EQ(listing(root), std::vector<std::wstring>{L"big.pak"}) << "a copy left behind";
-    EXPECT_EQ(readFile(box_.updateDir + L"\\big.pak").size(), 2u * 1024 * 1024);
-    removeTree(root);
+    EXPECT_EQ(readFile(box_.root + L"\\big.pak"), "old");
+    EXPECT_EQ(listing(box_.root).size(), 2u) << "a copy left behind beside big.pak, resources";
+    EXPECT_EQ(readFile(box_.updateDir + L"\\big.pak").size(), size);
+    removeTree(box_.base);
 }
 
 TEST_F(NothingLost, NamesThatWin32WouldRewriteAreAppliedExactly)

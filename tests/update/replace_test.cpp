@@ -195,50 +195,50 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
     EXPECT_FALSE(exists(box_.root + L"\\newdir"));
 }
 
-// Every install is a copy, within the volume as across volumes, and the update file goes
-// once its copy is in place, a read-only one too. A copy that a run ended from outside
-// left in a folder goes with the next run that installs into it; files that only look
-// like one stay, and so does the file that a link under such a name leads to.
+// Every install is a copy, on this volume as on another (a launcher installed there), and
+// the update file goes once its copy is in place, a read-only one too. A copy that a run ended from
+// outside left in a folder goes with the next run that installs into it; files that only look like
+// one stay, and so does the file that a link under such a name leads to.
 TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesLeftBehindGo)
 {
     std::string why;
     const std::wstring other = otherVolume(&why);
     if (other.empty())
-        std::cout << "only the same volume: " << why << "\n";
+        std::cout << "only this volume: " << why << "\n";
     const std::wstring outside = box_.base + L"\\outside.txt";
     writeFile(outside, "outside");
     const std::vector<std::wstring> lookalikes = {L"save.dat.2024-12.new", L"a.txt.4242-0.new",
                                                   L".qorvath-updater-x-0.new",
                                                   L".qorvath-updater-4242-0.new.txt"};
-    const std::wstring otherRoot = other.empty() ? std::wstring() : other + uniqueName(L"volume");
-    for (const std::wstring& root : {box_.root, otherRoot}) {
-        if (root.empty())
+    const std::wstring otherBase = other.empty() ? std::wstring() : other + uniqueName(L"volume");
+    for (const std::wstring& base : {box_.base, otherBase}) {
+        if (base.empty())
             continue;
-        SCOPED_TRACE(testing::PrintToString(root));
-        makeDirs(root);
-        const std::wstring source = box_.updateDir + L"\\a.txt";
-        writeFile(root + L"\\a.txt", "old");
+        SCOPED_TRACE(testing::PrintToString(base));
+        const Sandbox box = base == box_.base ? box_ : makeSandbox(base);
+        const std::wstring source = box.updateDir + L"\\a.txt";
+        writeFile(box.root + L"\\a.txt", "old");
         writeFile(source, std::string(300000, 'n'));
         ASSERT_TRUE(SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY));
-        writeFile(root + L"\\.qorvath-updater-4242-0.new", "left by a killed run");
+        writeFile(box.root + L"\\.qorvath-updater-4242-0.new", "left by a killed run");
         for (const std::wstring& name : lookalikes)
-            writeFile(root + L"\\" + name, "somebody else's");
-        const bool linked = makeFileLink(outside, root + L"\\.qorvath-updater-1-1.new", &why);
+            writeFile(box.root + L"\\" + name, "somebody else's");
+        const bool linked = makeFileLink(outside, box.root + L"\\.qorvath-updater-1-1.new", &why);
 
-        const RunResult run = runUpdater(box_, inQuotes(root));
+        const RunResult run = runUpdater(box, inQuotes(box.root));
         EXPECT_EQ(run.exitCode, 0u) << run.log;
-        EXPECT_EQ(readFile(root + L"\\a.txt"), std::string(300000, 'n'));
-        EXPECT_TRUE(GetFileAttributesW((root + L"\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(readFile(box.root + L"\\a.txt"), std::string(300000, 'n'));
+        EXPECT_TRUE(GetFileAttributesW((box.root + L"\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
         EXPECT_FALSE(exists(source));
-        EXPECT_FALSE(exists(root + L"\\.qorvath-updater-4242-0.new"));
+        EXPECT_FALSE(exists(box.root + L"\\.qorvath-updater-4242-0.new"));
         for (const std::wstring& name : lookalikes)
-            EXPECT_EQ(readFile(root + L"\\" + name), "somebody else's")
+            EXPECT_EQ(readFile(box.root + L"\\" + name), "somebody else's")
                 << testing::PrintToString(name);
         EXPECT_TRUE(!linked || readFile(outside) == "outside");
-        SetFileAttributesW((root + L"\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW((box.root + L"\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    if (!otherRoot.empty())
-        removeTree(otherRoot);
+    if (!otherBase.empty())
+        removeTree(otherBase);
 }
 
 // Where the system has no rename that ignores the read-only attribute (Windows before 10

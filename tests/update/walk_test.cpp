@@ -119,23 +119,6 @@ TEST_F(UpdateWalk, RootWithTrailingBackslashGetsNoDoubledSeparator)
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
 }
 
-TEST_F(UpdateWalk, DriveOnlyRootGetsNoSeparatorAfterTheColon)
-{
-    // Another volume, whose current folder for the updater is its root.
-    std::string why;
-    const std::wstring volume = otherVolume(&why);
-    if (volume.empty())
-        GTEST_SKIP() << why;
-    const std::wstring drive = volume.substr(0, 2);
-    const std::wstring name = uniqueName(L"drive-only") + L".txt";
-    writeFile(box_.updateDir + L"\\" + name, "new");
-    const RunResult run = runUpdater(box_, drive);
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find("dest=" + logged(drive + name) + "\r\n"), std::string::npos) << run.log;
-    EXPECT_EQ(readFile(drive + L"\\" + name), "new");
-    DeleteFileW((drive + L"\\" + name).c_str());
-}
-
 TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
 {
     const RunResult run = runUpdater(box_, quotedRoot());
@@ -168,16 +151,75 @@ TEST_F(UpdateWalk, WorkingFolderThatDoesNotHoldTheUpdaterIsRefusedUntouched)
     EXPECT_FALSE(exists(box_.log));
 }
 
-TEST_F(UpdateWalk, RootThatIsTheUpdateFolderDestroysNothing)
+// As administrator the updater installs below the launcher's own root, two levels above
+// its own folder, and nowhere else, whatever the command line says: any other root (the
+// update folder itself, the bare drive of another volume, which is that drive's root, a
+// folder elsewhere) stops the run after its first lines, naming the root as given.
+TEST_F(UpdateWalk, RootThatIsNotTheLaunchersOwnIsRefusedBeforeAnythingMoves)
 {
     writeFile(box_.updateDir + L"\\a.txt", "precious");
-    const RunResult run = runUpdater(box_, inQuotes(box_.updateDir));
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find(logLines(
-                  {"dest=" + logged(box_.updateDir + L"\\a.txt"), "Same file, ignore it"})),
-              std::string::npos)
-        << run.log;
-    EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "precious");
+    std::string why;
+    const std::wstring volume = otherVolume(&why);
+    std::vector<std::wstring> roots = {box_.updateDir, L".", box_.base, box_.root + L"\\resources"};
+    if (!volume.empty())
+        roots.push_back(volume.substr(0, 2));
+    for (const std::wstring& root : roots) {
+        SCOPED_TRACE(testing::PrintToString(root));
+        const RunResult run = runRefused(box_, inQuotes(root), root);
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(run.log, header(box_, root).substr(0, header(box_, root).rfind("Step")) +
+                               "Exception: root_folder: " + systemMessage(ERROR_BAD_PATHNAME) +
+                               " " + logged(root) + "\r\n");
+        EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "precious");
+        EXPECT_EQ(listing(box_.root), std::vector<std::wstring>{L"resources"});
+    }
+    // A copy of the updater in a folder that is not a resources\update: it writes nothing.
+    const std::wstring copied = box_.base + L"\\copied";
+    makeDirs(copied);
+    copyFile(box_.updater, copied + L"\\Updater.exe");
+    writeFile(copied + L"\\payload.dll", "payload");
+    StartOptions options;
+    options.args = inQuotes(box_.root);
+    options.updater = copied + L"\\Updater.exe";
+    options.workDir = copied;
+    options.suspended = true;
+    Started started = startThroughStandin(box_, options);
+    ASSERT_TRUE(started.updater);
+    exitCodeOf(started.standin.get());
+    ResumeThread(started.thread.get());
+    answerMessageBoxShowing(started.pid, failureText(box_.root));
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    EXPECT_EQ(listing(copied).size(), 2u) << "a log written";
+    EXPECT_EQ(readFile(copied + L"\\payload.dll"), "payload");
+    EXPECT_FALSE(exists(box_.root + L"\\payload.dll"));
+}
+
+// The update folder is resolved once, before the wait for the launcher (a whole game
+// session), and held: a link it was reached through, retargeted meanwhile, does not
+// bring another folder's files into the root.
+TEST_F(UpdateWalk, UpdateFolderIsTheOneCheckedWhateverItsLinkLeadsToAfterTheWait)
+{
+    writeFile(box_.updateDir + L"\\a.txt", "the update");
+    const std::wstring planted = box_.base + L"\\planted";
+    makeDirs(planted);
+    writeFile(planted + L"\\planted.dll", "planted");
+    const std::wstring link = box_.base + L"\\link";
+    SKIP_UNLESS(makeFolderLink(box_.updateDir, link, &why));
+    const std::wstring event = uniqueName(L"qlu-end");
+    const UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+    StartOptions options;
+    options.args = quotedRoot();
+    options.workDir = link;
+    options.end = L"event:" + event;
+    Started started = startThroughStandin(box_, options);
+    ASSERT_TRUE(waitUntil([&] { return countOf(readFile(box_.log), "Have parent") == 1; }));
+    removeTree(link); // the link itself
+    SKIP_UNLESS(makeFolderLink(planted, link, &why));
+    SetEvent(end.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u) << readFile(box_.log);
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "the update");
+    EXPECT_FALSE(exists(box_.root + L"\\planted.dll"));
+    EXPECT_EQ(readFile(planted + L"\\planted.dll"), "planted");
 }
 
 TEST_F(UpdateWalk, FolderLinkPointingOutsideIsRefused)
