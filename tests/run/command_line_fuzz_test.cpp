@@ -62,7 +62,8 @@ TEST(CommandLineFuzzSlow, LogShowsExactlyWhatTheSplitYields)
             splitLikeWindows(L"\"" + box.updater + L"\" " + text);
         // None of these roots is the launcher's: each run stops after its first lines.
         const RunResult run =
-            args.size() < 2 ? runUpdater(box, text) : runRefused(box, text, args[1]);
+            args.size() < 2 ? runUpdater(box, text)
+                            : runRefused(box, text, args[1].empty() ? box.updateDir : args[1]);
         if (args.size() < 2) {
             EXPECT_EQ(run.log, "No args, exit 1\r\n");
             EXPECT_EQ(run.exitCode, 1u);
