@@ -191,6 +191,15 @@ std::wstring shownPath(const std::wstring& path)
     return path;
 }
 
+std::wstring verbatimOfFinal(const std::wstring& finalPath)
+{
+    if (isVerbatim(finalPath))
+        return finalPath;
+    if (finalPath.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + finalPath.substr(2);
+    return L"\\\\?\\" + finalPath;
+}
+
 std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstring& requested)
 {
     const Parsed resolved = parse(finalPath);

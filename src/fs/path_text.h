@@ -50,6 +50,11 @@ std::wstring parentPath(const std::wstring& path);
 // A path as the log and the user see it: without the verbatim prefix.
 std::wstring shownPath(const std::wstring& path);
 
+// The verbatim form of a path that is final already (absolute, exact names, no "." or
+// ".."): only the prefix is added, nothing is rewritten ("C:\a." stays "\\?\C:\a.").
+// The reverse of shownPath.
+std::wstring verbatimOfFinal(const std::wstring& finalPath);
+
 // Wine drops a trailing dot or blank of each element of a final path (an open
 // "bin.\...\foo." gives "bin\..\foo"). Where the final path and the path that was
 // opened name the same elements but for such endings, the elements asked for are

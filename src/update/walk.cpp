@@ -213,62 +213,87 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         walk.copyBuffer);
 }
 
-// One folder's listing, open while the walk is in it or below it.
+// One folder's listing, read through a handle held without delete sharing while the
+// walk is in it or below it: the names listed are that folder's, whatever is done to
+// the paths meanwhile (a folder swapped for a link cannot be, while it is held).
 struct Listing {
+    // `exact`: the verbatim form of the folder's final path. Its entries are reached
+    // below it, never again through the links that led to it (a chain of links would
+    // otherwise grow every path by a link's name at each level).
     Folder folder;
-    UniqueFindHandle find;
-    WIN32_FIND_DATAW entry; // the entry to deal with next
-    bool started = false;   // `entry` has been dealt with: the listing is to advance
+    UniqueFileHandle handle;
+    std::vector<BYTE> batch; // entries as the file system gave them
+    size_t nextEntry = 0;    // offset of the next one in `batch`; its size when read out
+    bool restart = true;     // the first batch is still to be asked for
+    std::wstring name;       // the entry to deal with
+    DWORD attributes = 0;
 };
-
-// Opens a folder's listing, after its "Step" line; none for a drive's root that is
-// empty (it has no "." and "..").
-UniqueFindHandle openListing(const Folder& dir, WIN32_FIND_DATAW& entry)
-{
-    UniqueFindHandle find(FindFirstFileExW(appendPath(dir.exact, L"*").c_str(), FindExInfoBasic,
-                                           &entry, FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) {
-        const DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
-            throw FileSystemError(operation::listFolder, code, dir.shown);
-    }
-    return find;
-}
 
 // Moves a listing to its next entry; false at its end.
 bool advance(Listing& listing)
 {
-    if (!listing.started) {
-        listing.started = true;
-        return true;
+    for (;;) {
+        if (listing.nextEntry < listing.batch.size()) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+                listing.batch.data() + listing.nextEntry);
+            listing.name.assign(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            listing.attributes = entry->FileAttributes;
+            listing.nextEntry = entry->NextEntryOffset != 0
+                                    ? listing.nextEntry + entry->NextEntryOffset
+                                    : listing.batch.size();
+            return true;
+        }
+        listing.batch.resize(16 * 1024);
+        if (!GetFileInformationByHandleEx(
+                listing.handle.get(),
+                listing.restart ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
+                listing.batch.data(), static_cast<DWORD>(listing.batch.size()))) {
+            const DWORD code = GetLastError();
+            // An empty drive's root has not even "." and "..".
+            if (code == ERROR_NO_MORE_FILES || (listing.restart && code == ERROR_FILE_NOT_FOUND))
+                return false;
+            throw FileSystemError(listing.restart ? operation::listFolder : operation::nextEntry,
+                                  code, listing.folder.shown);
+        }
+        listing.restart = false;
+        listing.nextEntry = 0;
     }
-    if (FindNextFileW(listing.find.get(), &listing.entry))
-        return true;
-    const DWORD code = GetLastError();
-    if (code != ERROR_NO_MORE_FILES)
-        throw FileSystemError(operation::nextEntry, code, listing.folder.shown);
-    return false;
 }
 
-// Opens the listing of a folder about to be walked and puts it on the stack.
-void enter(std::vector<Listing>& stack, Folder folder, Walk& walk)
+// A folder of the walk, held; what it leads to is read on that handle. Throws
+// FileSystemError "directory_iterator::directory_iterator" naming `shown` when it cannot
+// be opened.
+UniqueFileHandle holdWalkedFolder(const std::wstring& exact, const std::wstring& shown,
+                                  std::wstring& canonical)
 {
-    walk.walked.insert(caseFoldedKey(folder.canonical));
-    Listing listing;
-    listing.find = openListing(folder, listing.entry);
-    listing.folder = std::move(folder);
-    if (listing.find)
-        stack.push_back(std::move(listing));
+    DWORD error = ERROR_SUCCESS;
+    UniqueFileHandle held = holdFolder(exact, error);
+    if (!held) // the listing's own open
+        throw FileSystemError(operation::listFolder, error, shown);
+    canonical = withRequestedNames(finalPathOf(held.get(), shown), exact);
+    return held;
 }
 
-// A folder entry: entered unless walked already or outside the update folder.
+// Puts the listing of a folder about to be walked on the stack.
+void enter(std::vector<Listing>& stack, const std::wstring& shown, const std::wstring& canonical,
+           UniqueFileHandle held, Walk& walk)
+{
+    walk.walked.insert(caseFoldedKey(canonical));
+    Listing listing;
+    listing.folder = {shown, verbatimOfFinal(canonical), canonical};
+    listing.handle = std::move(held);
+    stack.push_back(std::move(listing));
+}
+
+// A folder entry: entered unless walked already or outside the update folder; checked
+// and listed through one handle.
 void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
                     const std::wstring& exact, Walk& walk)
 {
     // Resolved through the file system whatever the listing says: Wine lists a link to
     // a folder as the folder.
-    const std::wstring canonical = weaklyCanonical(exact);
+    std::wstring canonical;
+    UniqueFileHandle held = holdWalkedFolder(exact, shown, canonical);
     if (walk.walked.count(caseFoldedKey(canonical)) != 0) {
         logLine("Already walked, skip it");
     } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
@@ -278,27 +303,27 @@ void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
     } else {
         logLine("It's a directory, go down");
         logPath("Step", shown);
-        enter(stack, {shown, exact, canonical}, walk);
+        enter(stack, shown, canonical, std::move(held), walk);
     }
 }
 
 // The whole tree, depth first in listing order, without recursion: a chain of folders
 // thousands deep needs no stack of the thread's. Each folder's entries come after its
 // "Step" line; a folder's tree is done before the next entry of its parent.
-void walkTree(const Folder& top, Walk& walk)
+void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Walk& walk)
 {
     std::vector<Listing> stack;
-    enter(stack, top, walk);
+    enter(stack, shownTop, walk.canonicalUpdateDir, std::move(top), walk);
     while (!stack.empty()) {
         Listing& listing = stack.back();
         if (!advance(listing)) {
             stack.pop_back();
             continue;
         }
-        const std::wstring name = listing.entry.cFileName;
+        const std::wstring name = listing.name;
         if (name == L"." || name == L"..")
             continue;
-        const DWORD attributes = listing.entry.dwFileAttributes;
+        const DWORD attributes = listing.attributes;
         const std::wstring shown = appendPath(listing.folder.shown, name);
         const std::wstring exact = appendPath(listing.folder.exact, name);
         const std::wstring canonicalDir = listing.folder.canonical;
@@ -322,7 +347,8 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     // the walk runs.
     Walk walk;
     walk.targetDir = targetDir;
-    walk.canonicalUpdateDir = weaklyCanonical(updateDir);
-    walkTree({updateDir, verbatimPath(updateDir), walk.canonicalUpdateDir}, walk);
+    UniqueFileHandle top =
+        holdWalkedFolder(verbatimPath(updateDir), updateDir, walk.canonicalUpdateDir);
+    walkTree(updateDir, std::move(top), walk);
     flushAfterLastMove(walk.durability);
 }

@@ -52,6 +52,20 @@ TEST(PathAlgebra, PlainAppendOfAName)
         EXPECT_EQ(appendPath(c.a, c.b), c.expected) << c.a << L" + " << c.b;
 }
 
+// A final path and its verbatim form, both ways: the names exactly as they stand.
+TEST(PathAlgebra, VerbatimFormOfAFinalPathAndBack)
+{
+    const Case cases[] = {
+        {L"C:\\a.\\...\\b ", L"", L"\\\\?\\C:\\a.\\...\\b "},
+        {L"\\\\server\\share\\a.", L"", L"\\\\?\\UNC\\server\\share\\a."},
+        {L"\\\\?\\C:\\a", L"", L"\\\\?\\C:\\a"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(verbatimOfFinal(c.a), c.expected) << c.a;
+        EXPECT_EQ(shownPath(c.expected), shownPath(c.a)) << c.expected;
+    }
+}
+
 TEST(PathAlgebra, JoinOfRootAndRelativePathBothBranches)
 {
     const Case cases[] = {

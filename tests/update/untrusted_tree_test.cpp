@@ -173,11 +173,12 @@ TEST_F(UntrustedTree, UnusualNamesAreApplied)
     removeTree(box.base);
 }
 
-// Two links per level, each to the next level, reach the last level by 2^30 paths:
-// each folder is walked once, however many links lead to it.
-TEST_F(UntrustedTree, LinkLadderThirtyLevelsDeepIsWalkedOncePerFolder)
+// Two links per level, each to the next level, reach the last level by 2^40 paths:
+// each folder is walked once, however many links lead to it, and below its own final
+// path (the first path through the links is longer than MAX_PATH).
+TEST_F(UntrustedTree, LinkLadderFortyLevelsDeepIsWalkedOncePerFolder)
 {
-    const int levels = 30;
+    const int levels = 40;
     for (int level = 0; level <= levels; ++level) {
         const std::wstring name = L"\\l" + std::to_wstring(level);
         makeDirs(box_.updateDir + name);
@@ -187,7 +188,7 @@ TEST_F(UntrustedTree, LinkLadderThirtyLevelsDeepIsWalkedOncePerFolder)
     for (int level = 0; level < levels; ++level) {
         const std::wstring from = box_.updateDir + L"\\l" + std::to_wstring(level);
         const std::wstring to = box_.updateDir + L"\\l" + std::to_wstring(level + 1);
-        SKIP_UNLESS(makeFolderLink(to, from + L"\\a", &why));
+        SKIP_UNLESS(makeFolderLink(to, from + L"\\link", &why));
         SKIP_UNLESS(makeFolderLink(to, from + L"\\b", &why));
     }
     const RunResult result = run(levels);
