@@ -58,6 +58,28 @@ protected:
 
 } // namespace
 
+namespace {
+
+// The windows of a process, top-level and message-only, that do not answer a message
+// within a second.
+int unansweredWindowsOf(DWORD pid)
+{
+    int unanswered = 0;
+    for (const HWND parent : {HWND(nullptr), HWND_MESSAGE}) {
+        for (HWND window = FindWindowExW(parent, nullptr, nullptr, nullptr); window;
+             window = FindWindowExW(parent, window, nullptr, nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            DWORD_PTR result = 0;
+            unanswered += owner == pid &&
+                          !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &result);
+        }
+    }
+    return unanswered;
+}
+
+} // namespace
+
 TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
 {
     copyFile(binDir() + L"\\recorder.exe", launcher_);
@@ -80,6 +102,9 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old");
     EXPECT_EQ(readFile(box_.log), waiting);
     EXPECT_EQ(launcherRecord(), "<missing>");
+    // A thread that owns a window (a COM apartment makes one) must answer its messages;
+    // the wait answers none, so the waiting run owns no window at all.
+    EXPECT_EQ(unansweredWindowsOf(started.pid), 0);
 
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
