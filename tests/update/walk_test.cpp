@@ -129,26 +129,36 @@ TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
     EXPECT_EQ(run.log, header(box_, box_.root) + walk + runEndLines());
 }
 
-// Whoever starts the updater chooses its working folder; as administrator it applies
-// only the folder it was shipped in, and writes nothing anywhere else.
-TEST_F(UpdateWalk, WorkingFolderThatDoesNotHoldTheUpdaterIsRefusedUntouched)
+// Whoever starts the updater chooses its working folder, and may copy the (signed)
+// updater anywhere: as administrator it applies only the folder it was shipped in, only
+// where that stands as a resources\update, and writes nothing anywhere else.
+TEST_F(UpdateWalk, UpdaterStartedOutsideItsOwnResourcesUpdateIsRefusedUntouched)
 {
-    const std::wstring elsewhere = box_.base + L"\\elsewhere";
-    makeDirs(elsewhere);
-    writeFile(elsewhere + L"\\a.txt", "not an update");
-    StartOptions options;
-    options.args = quotedRoot();
-    options.workDir = elsewhere;
-    options.suspended = true;
-    Started started = startThroughStandin(box_, options);
-    ASSERT_TRUE(started.updater);
-    exitCodeOf(started.standin.get());
-    ResumeThread(started.thread.get());
-    answerMessageBoxShowing(started.pid, failureText(elsewhere));
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-    EXPECT_EQ(listing(elsewhere), std::vector<std::wstring>{L"a.txt"}) << "a log or a file moved";
-    EXPECT_FALSE(exists(box_.root + L"\\a.txt"));
-    EXPECT_FALSE(exists(box_.log));
+    for (const bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "a copy of the updater in a folder of its own"
+                            : "a working folder that does not hold the updater");
+        const std::wstring elsewhere = box_.base + L"\\elsewhere" + (copied ? L"1" : L"0");
+        makeDirs(elsewhere);
+        writeFile(elsewhere + L"\\a.txt", "not an update");
+        StartOptions options;
+        options.args = quotedRoot();
+        options.workDir = elsewhere;
+        if (copied) {
+            options.updater = elsewhere + L"\\Updater.exe";
+            copyFile(box_.updater, options.updater);
+        }
+        options.suspended = true;
+        Started started = startThroughStandin(box_, options);
+        ASSERT_TRUE(started.updater);
+        exitCodeOf(started.standin.get());
+        ResumeThread(started.thread.get());
+        answerMessageBoxShowing(started.pid, failureText(copied ? box_.root : elsewhere));
+        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+        EXPECT_EQ(listing(elsewhere).size(), copied ? 2u : 1u) << "a log written";
+        EXPECT_EQ(readFile(elsewhere + L"\\a.txt"), "not an update");
+        EXPECT_FALSE(exists(box_.root + L"\\a.txt"));
+        EXPECT_FALSE(exists(box_.log));
+    }
 }
 
 // As administrator the updater installs below the launcher's own root, two levels above
@@ -173,25 +183,6 @@ TEST_F(UpdateWalk, RootThatIsNotTheLaunchersOwnIsRefusedBeforeAnythingMoves)
         EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "precious");
         EXPECT_EQ(listing(box_.root), std::vector<std::wstring>{L"resources"});
     }
-    // A copy of the updater in a folder that is not a resources\update: it writes nothing.
-    const std::wstring copied = box_.base + L"\\copied";
-    makeDirs(copied);
-    copyFile(box_.updater, copied + L"\\Updater.exe");
-    writeFile(copied + L"\\payload.dll", "payload");
-    StartOptions options;
-    options.args = inQuotes(box_.root);
-    options.updater = copied + L"\\Updater.exe";
-    options.workDir = copied;
-    options.suspended = true;
-    Started started = startThroughStandin(box_, options);
-    ASSERT_TRUE(started.updater);
-    exitCodeOf(started.standin.get());
-    ResumeThread(started.thread.get());
-    answerMessageBoxShowing(started.pid, failureText(box_.root));
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-    EXPECT_EQ(listing(copied).size(), 2u) << "a log written";
-    EXPECT_EQ(readFile(copied + L"\\payload.dll"), "payload");
-    EXPECT_FALSE(exists(box_.root + L"\\payload.dll"));
 }
 
 // The update folder is resolved once, before the wait for the launcher (a whole game
