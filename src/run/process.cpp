@@ -145,14 +145,17 @@ void startDetached(const std::wstring& path, const std::wstring& workDir, HANDLE
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    constexpr DWORD flags = DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP;
+    constexpr DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP;
     // CreateProcessWithTokenW asks for the impersonation privilege, which an
-    // administrator's process has; CreateProcessAsUserW would ask for one it has not.
+    // administrator's process has (CreateProcessAsUserW would ask for one it has not),
+    // takes fewer creation flags (no DETACHED_PROCESS: the launcher has no console), and
+    // gives the launcher its user's own environment, not ours.
     const BOOL made = token
                           ? CreateProcessWithTokenW(token, 0, path.c_str(), &commandLine[0], flags,
                                                     nullptr, workDir.c_str(), &startup, &started)
                           : CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                           flags, nullptr, workDir.c_str(), &startup, &started);
+                                           DETACHED_PROCESS | flags, nullptr, workDir.c_str(),
+                                           &startup, &started);
     if (made) {
         // Nobody watches the launcher; its handles are only released.
         UniqueHandle process(started.hProcess);
