@@ -4,7 +4,7 @@
 # Usage: cmake -DOBJDUMP=<objdump> -DEXE=<file> -DFORMAT=<pei-i386|pei-x86-64>
 #        -P check-imports.cmake
 set(allowed KERNEL32.dll USER32.dll ADVAPI32.dll SHELL32.dll SHLWAPI.dll ole32.dll OLEAUT32.dll
-            ntdll.dll msvcrt.dll)
+            ntdll.dll msvcrt.dll bcrypt.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")

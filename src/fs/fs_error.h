@@ -18,6 +18,7 @@ constexpr char status[] = "directory_entry::status";                    // what 
 constexpr char weaklyCanonical[] = "weakly_canonical";                  // where a path leads
 constexpr char currentPath[] = "current_path()";                        // the working folder
 constexpr char rootFolder[] = "root_folder"; // a root that is not the launcher's own
+constexpr char signedList[] = "signed_list"; // the publisher's list, or a file it names
 } // namespace operation
 
 // The error of every failing file-system operation. what() is one line: the

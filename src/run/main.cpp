@@ -10,6 +10,7 @@
 #include "run/messages.h"
 #include "run/process.h"
 #include "run/single_run.h"
+#include "run/update_key.h"
 #include "update/own_files.h"
 #include "update/in_folder.h"
 #include "update/replace.h"
@@ -18,6 +19,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,7 +122,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (parent.handle)
             waitForParentToEnd(std::move(parent.handle));
 
-        applyUpdateTree(heldDir, targetDir);
+        // A signed-updates build installs only what the publisher signed, of a release no
+        // older than the last one applied.
+        std::optional<SignedList> signedList;
+        if (updateKey.present)
+            signedList = readSignedList(heldDir, updateKey.point, recordedRelease(targetDir));
+        applyUpdateTree(heldDir, targetDir, signedList ? &*signedList : nullptr);
+        if (signedList)
+            recordRelease(targetDir, signedList->release);
         markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
         startLauncher(targetDir, launcherRights, parent.token.get());
         logLine("All done, exiting");

@@ -137,11 +137,14 @@ UniqueCopy createCopy(const Destination& dest)
     }
 }
 
-// Copies the whole data through the two handles; false with the thread's last error.
-// `buffer` serves file after file: a fresh block for each would cost its page faults
-// every time, as much as the copy itself for files of a megabyte.
-bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer)
+// Copies the whole data through the two handles, hashing it on the way where `hash` is
+// given; false with the thread's last error. `buffer` serves file after file: a fresh
+// block for each would cost its page faults every time, as much as the copy itself for
+// files of a megabyte. `copied` counts the bytes.
+bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer, BCRYPT_HASH_HANDLE hash,
+                 unsigned long long& copied)
 {
+    copied = 0;
     LARGE_INTEGER start = {};
     LARGE_INTEGER size = {};
     if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !GetFileSizeEx(from, &size))
@@ -157,12 +160,25 @@ bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer)
             return false;
         if (read == 0)
             return true;
+        if (hash && !addToHash(hash, buffer.data(), read)) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return false;
+        }
         DWORD written = 0;
         if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read)
             return false;
+        copied += read;
     }
 }
 
+// Whether the bytes copied are those the publisher signed.
+bool isAsSigned(const ListedFile& signedAs, BCRYPT_HASH_HANDLE hash, unsigned long long copied)
+{
+    std::array<unsigned char, 32> digest;
+    return copied == signedAs.size && finishSha256(hash, digest) && digest == signedAs.digest;
+}
+
+// The copy takes dest's name in one step. Gives ERROR_SUCCESS or the Windows code.
 DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
 {
     if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, dest.folder, dest.name))
@@ -178,13 +194,21 @@ DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
 // arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
 // open in another program) for the next try; throws on any other failure.
 DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly,
-                 std::vector<char>& buffer)
+                 std::vector<char>& buffer, const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
 {
     if (!dest.folder)
         throwMoveError(dest.folderError, dest);
     UniqueCopy copy = createCopy(dest);
-    if (!copyContent(updateFile, copy.get(), buffer) || !flushFile(copy.get()))
+    const UniqueHash hash = signedAs ? startSha256(sha256) : UniqueHash();
+    unsigned long long copied = 0;
+    if ((signedAs && !hash) || !copyContent(updateFile, copy.get(), buffer, hash.get(), copied) ||
+        !flushFile(copy.get()))
         throwMoveError(GetLastError(), dest); // a full disk: the old file stays
+    // The bytes checked are the bytes written: nobody writes into the update file meanwhile
+    // (its handle shares no writes), and the copy is ours alone.
+    if (signedAs && !isAsSigned(*signedAs, hash.get(), copied))
+        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, dest.shown,
+                              FileSystemError::Shown::WithoutPath);
     const DWORD error = renameOverDest(copy.get(), dest, readOnly);
     if (error != ERROR_SUCCESS) {
         if (isRefusal(error))
@@ -239,7 +263,8 @@ void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
 }
 
 void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
-                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer)
+                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer,
+                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
@@ -252,7 +277,8 @@ void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
             // Two lines for the one replacing install: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryInstall(updateFile.get(), dest, readOnly, copyBuffer) == ERROR_SUCCESS)
+            if (tryInstall(updateFile.get(), dest, readOnly, copyBuffer, signedAs, sha256) ==
+                ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);

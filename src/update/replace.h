@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/unique_any.h"
+#include "update/signed_list.h"
 
 #include <windows.h>
 
@@ -40,8 +41,12 @@ using OpenUpdateFile = std::function<UniqueFileHandle()>;
 // the file is held. `copyBuffer` carries the data, file after file. The old file at dest
 // stays as it was unless the new one takes its place. Throws FileLocked when the tries
 // run out, FileSystemError when the install fails otherwise.
+// `signedAs`, in a signed-updates build: the size and digest the publisher's list gives;
+// the bytes copied are hashed as they are written, and a copy that differs is never
+// installed (FileSystemError "signed_list"). `sha256` hashes them.
 void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
-                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer);
+                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer,
+                 const ListedFile* signedAs = nullptr, BCRYPT_ALG_HANDLE sha256 = nullptr);
 
 // Deletes the copies that a run ended from outside left in a folder that is to receive
 // files (they may be large): each a plain file with one name, at its own place in the

@@ -51,6 +51,7 @@ struct Walk {
     std::unordered_set<std::wstring> walked;
     Durability durability;
     std::vector<char> copyBuffer; // every install's data passes through it
+    const SignedList* signedList = nullptr;
 };
 
 // The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
@@ -180,6 +181,15 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         logLine("Outside of target, ignore it");
         return;
     }
+    const ListedFile* signedAs = nullptr;
+    if (walk.signedList) {
+        const auto listed = walk.signedList->files.find(relativePath);
+        if (listed == walk.signedList->files.end()) {
+            logLine("Not in the signed list, ignore it");
+            return;
+        }
+        signedAs = &listed->second;
+    }
     const std::wstring dest = joinPath(walk.targetDir, relativePath);
     logPath("dest=", dest);
     resolveTarget(walk);
@@ -210,7 +220,7 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
                 again.reset();
             return again;
         },
-        walk.copyBuffer);
+        walk.copyBuffer, signedAs, walk.signedList ? walk.signedList->sha256.get() : nullptr);
 }
 
 // One folder's listing, read through a handle held without delete sharing while the
@@ -339,7 +349,8 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Walk& walk)
 
 } // namespace
 
-void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir)
+void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
+                     const SignedList* signedList)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -347,6 +358,7 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     // the walk runs.
     Walk walk;
     walk.targetDir = targetDir;
+    walk.signedList = signedList;
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, walk.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), walk);

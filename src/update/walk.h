@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/signed_list.h"
+
 #include <string>
 
 // Applies the update folder, depth first: every file below it, at any depth, is moved
@@ -7,4 +9,7 @@
 // own files. Throws FileSystemError when a folder cannot be listed, an entry cannot be
 // resolved or a move fails, and FileLocked when a file stays locked; files already
 // moved stay moved.
-void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir);
+// `signedList`, in a signed-updates build: only the files it names are installed, each
+// as it gives it ("Not in the signed list, ignore it" for any other).
+void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
+                     const SignedList* signedList = nullptr);

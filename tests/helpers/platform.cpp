@@ -197,6 +197,24 @@ void removeTree(const std::wstring& path)
              [&] { return !exists(path) && !listed(path); });
 }
 
+bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& arguments,
+                             const std::wstring& file, std::string* why)
+{
+    if (!runningUnderWine()) {
+        *why = "Linux programs run only under Wine";
+        return false;
+    }
+    if (runLinux(program, arguments, [&] { return exists(file); }))
+        return true;
+    *why = "/bin/" + std::string(program.begin(), program.end()) + " made no file";
+    return false;
+}
+
+std::wstring linuxPathOf(const std::wstring& path)
+{
+    return linuxPath(path);
+}
+
 bool makeReadOnly(const std::wstring& path, std::string* why)
 {
     if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) {

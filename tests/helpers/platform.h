@@ -34,6 +34,15 @@ bool renameHeldFolder(const std::wstring& from, const std::wstring& to, std::str
 bool makeFileNamedWithLineBreak(const std::wstring& folder, const std::wstring& name,
                                 std::string* why);
 
+// Runs a Linux program of /bin with its arguments (Linux paths, quoted as needed) and
+// waits until `file` (a Windows path) exists. Wine only; false, with the reason, elsewhere
+// or when the file does not appear.
+bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& arguments,
+                             const std::wstring& file, std::string* why);
+
+// The Linux path of a Windows path, as this Wine prefix maps its drives.
+std::wstring linuxPathOf(const std::wstring& path);
+
 // The processor time a process has spent, in milliseconds; -1 when it cannot be read.
 // Windows: GetProcessTimes. Wine reports nothing for another process: its Linux
 // process is found by a part of its command line and read from /proc.

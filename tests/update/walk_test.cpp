@@ -79,7 +79,9 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
     makeDirs(folder);
     makeDirs(box_.root + L"\\sub");
     makeDirs(box_.root + L"\\Updater");
-    writeFile(box_.updateDir + L"\\Updater.pdb", "own");
+    // A signed list in the update folder is one of the updater's own files too, where the
+    // build has no key to check it with.
+    writeFile(box_.updateDir + L"\\Updater.manifest", "own");
     writeFile(sub + L"\\Updater", "own");
     writeFile(sub + L"\\Updater.txt", "own");
     writeFile(sub + L"\\Updater.exe", "own");
@@ -95,7 +97,7 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
 
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    for (const wchar_t* own : {L"\\Updater.pdb", L"\\sub\\Updater", L"\\sub\\Updater.txt",
+    for (const wchar_t* own : {L"\\Updater.manifest", L"\\sub\\Updater", L"\\sub\\Updater.txt",
                                L"\\sub\\Updater.exe", L"\\sub\\Updater."}) {
         EXPECT_NE(run.log.find(skipped(box_.updateDir + own)), std::string::npos) << own;
         EXPECT_FALSE(exists(L"\\\\?\\" + box_.root + own)) << own;

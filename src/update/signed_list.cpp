@@ -1,0 +1,237 @@
+#include "update/signed_list.h"
+
+#include "fs/file_identity.h"
+#include "fs/fs_error.h"
+#include "fs/path_text.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr NTSTATUS badSignature = static_cast<NTSTATUS>(0xC000A000); // STATUS_INVALID_SIGNATURE
+constexpr DWORD signatureRefused = static_cast<DWORD>(0x80090006);   // NTE_BAD_SIGNATURE
+constexpr char header[] = "Qorvath Launcher update list 1\n";
+
+inline void destroyKey(BCRYPT_KEY_HANDLE key)
+{
+    BCryptDestroyKey(key);
+}
+using UniqueKey = UniqueAny<BCRYPT_KEY_HANDLE, &destroyKey>;
+
+[[noreturn]] void refuse(DWORD code, const std::wstring& list)
+{
+    throw FileSystemError(operation::signedList, code, list);
+}
+
+// A plain file with one name at `path`, read whole; false when nothing is there.
+bool readWhole(const std::wstring& path, std::string& content, DWORD& error)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    error = file ? ERROR_SUCCESS : GetLastError();
+    LARGE_INTEGER size = {};
+    if (!file)
+        return false;
+    if (!isPlainFileAt(file.get(), path, shownPath(path)) || !GetFileSizeEx(file.get(), &size) ||
+        size.QuadPart > (64 << 20)) {
+        error = ERROR_INVALID_DATA;
+        return false;
+    }
+    content.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!content.empty() &&
+        (!ReadFile(file.get(), &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
+         read != content.size())) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool hexDigit(char c, unsigned& value)
+{
+    if (c >= '0' && c <= '9')
+        value = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+        value = static_cast<unsigned>(c - 'a' + 10);
+    else
+        return false;
+    return true;
+}
+
+bool fromHex(const std::string& text, unsigned char* bytes, size_t count)
+{
+    if (text.size() != 2 * count)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        unsigned high = 0;
+        unsigned low = 0;
+        if (!hexDigit(text[2 * i], high) || !hexDigit(text[2 * i + 1], low))
+            return false;
+        bytes[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}
+
+// A whole number of decimal digits only.
+bool wholeNumber(const std::string& text, unsigned long long& number)
+{
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    number = std::stoull(text);
+    return true;
+}
+
+std::wstring widened(const std::string& utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                           static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (length <= 0 || !MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                            static_cast<int>(utf8.size()), &wide[0], length))
+        return {};
+    return wide;
+}
+
+bool sha256Of(BCRYPT_ALG_HANDLE sha256, const std::string& data,
+              std::array<unsigned char, 32>& digest)
+{
+    const UniqueHash hash = startSha256(sha256);
+    return hash && addToHash(hash.get(), data.data(), static_cast<unsigned long>(data.size())) &&
+           finishSha256(hash.get(), digest);
+}
+
+// Whether `signature` (r, then s) over `signed` is the key's.
+bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
+                const std::string& signed_, const unsigned char (&signature)[64])
+{
+    std::array<unsigned char, 32> digest;
+    UniqueProvider ecdsa;
+    if (!sha256Of(sha256, signed_, digest) ||
+        BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0)
+        return false;
+    std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + sizeof key);
+    auto* header_ = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
+    header_->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    header_->cbKey = 32;
+    std::memcpy(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), key, sizeof key);
+    UniqueKey publicKey;
+    if (BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, publicKey.put(),
+                            blob.data(), static_cast<ULONG>(blob.size()), 0) < 0)
+        return false;
+    const NTSTATUS status =
+        BCryptVerifySignature(publicKey.get(), nullptr, digest.data(), 32,
+                              const_cast<unsigned char*>(signature), sizeof signature, 0);
+    return status >= 0 && status != badSignature;
+}
+
+} // namespace
+
+UniqueHash startSha256(BCRYPT_ALG_HANDLE sha256)
+{
+    UniqueHash hash;
+    if (BCryptCreateHash(sha256, hash.put(), nullptr, 0, nullptr, 0, 0) < 0)
+        hash.reset();
+    return hash;
+}
+
+bool addToHash(BCRYPT_HASH_HANDLE hash, const void* data, unsigned long size)
+{
+    return BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0) >= 0;
+}
+
+bool finishSha256(BCRYPT_HASH_HANDLE hash, std::array<unsigned char, 32>& digest)
+{
+    return BCryptFinishHash(hash, digest.data(), 32, 0) >= 0;
+}
+
+unsigned long long recordedRelease(const std::wstring& targetDir)
+{
+    std::string text;
+    DWORD error = ERROR_SUCCESS;
+    unsigned long long release = 0;
+    if (!readWhole(appendPath(verbatimPath(targetDir), releaseRecordName), text, error))
+        return 0;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return wholeNumber(text, release) ? release : 0;
+}
+
+SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&key)[64],
+                          unsigned long long atLeast)
+{
+    const std::wstring path = appendPath(updateDir, signedListName);
+    std::string text;
+    DWORD error = ERROR_SUCCESS;
+    if (!readWhole(verbatimOfFinal(path), text, error))
+        refuse(error, path);
+    SignedList list;
+    if (BCryptOpenAlgorithmProvider(list.sha256.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+        refuse(ERROR_INVALID_FUNCTION, path);
+    // The signature's line is the last; it signs everything before it.
+    const size_t signatureLine = text.rfind("signature ");
+    if (text.compare(0, sizeof header - 1, header) || signatureLine == std::string::npos ||
+        text.empty() || text.back() != '\n' || signatureLine == 0 ||
+        text[signatureLine - 1] != '\n')
+        refuse(ERROR_INVALID_DATA, path);
+    unsigned char signature[64];
+    if (!fromHex(text.substr(signatureLine + 10, text.size() - signatureLine - 11), signature,
+                 sizeof signature))
+        refuse(ERROR_INVALID_DATA, path);
+    const std::string signed_ = text.substr(0, signatureLine);
+    if (!verifiedBy(key, list.sha256.get(), signed_, signature))
+        refuse(signatureRefused, path);
+    // Signed: now the content is the publisher's, and only its form is checked.
+    size_t at = sizeof header - 1;
+    bool first = true;
+    while (at < signed_.size()) {
+        const size_t end = signed_.find('\n', at);
+        const std::string line = signed_.substr(at, end - at);
+        at = end + 1;
+        if (first) {
+            if (line.compare(0, 8, "release ") || !wholeNumber(line.substr(8), list.release))
+                refuse(ERROR_INVALID_DATA, path);
+            first = false;
+            continue;
+        }
+        const size_t blank = line.find(' ');
+        const size_t second = blank == std::string::npos ? blank : line.find(' ', blank + 1);
+        ListedFile file;
+        std::wstring name;
+        if (second == std::string::npos ||
+            !fromHex(line.substr(0, blank), file.digest.data(), file.digest.size()) ||
+            !wholeNumber(line.substr(blank + 1, second - blank - 1), file.size) ||
+            (name = widened(line.substr(second + 1))).empty())
+            refuse(ERROR_INVALID_DATA, path);
+        list.files[name] = file;
+    }
+    if (first)
+        refuse(ERROR_INVALID_DATA, path);
+    if (list.release < atLeast) // an older release, signed once, is not to be replayed
+        refuse(ERROR_REVISION_MISMATCH, path);
+    return list;
+}
+
+void recordRelease(const std::wstring& targetDir, unsigned long long release)
+{
+    const std::wstring path = appendPath(verbatimPath(targetDir), releaseRecordName);
+    const std::wstring expected = appendPath(weaklyCanonical(targetDir), releaseRecordName);
+    const std::string text = std::to_string(release) + "\r\n";
+    // Written through the name itself only: a link planted in its place is left alone
+    // (CREATE_NEW would otherwise create the file it points at, wherever that is).
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file && !isPlainFileAt(file.get(), path, expected))
+        return;
+    if (!file)
+        file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD written = 0;
+    if (file && SetEndOfFile(file.get()))
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "common/unique_any.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <array>
+#include <map>
+#include <string>
+
+// The publisher's signed list of an update (a signed-updates build only): the release
+// number and, for each file by its path below the update folder, its size and SHA-256
+// digest, signed with the publisher's ECDSA P-256 key. Text, UTF-8, "\n" line ends:
+//
+//     Qorvath Launcher update list 1
+//     release <whole number, growing from release to release>
+//     <64 hex digits of SHA-256> <size in bytes> <path with backslashes>   (one per file)
+//     signature <128 hex digits: r, then s, 32 bytes each>
+//
+// The signature covers every byte before its own line.
+
+constexpr wchar_t signedListName[] = L"Updater.manifest";   // in the update folder
+constexpr wchar_t releaseRecordName[] = L"Updater.release"; // in the root: the last applied
+
+inline void closeProvider(BCRYPT_ALG_HANDLE provider)
+{
+    BCryptCloseAlgorithmProvider(provider, 0);
+}
+using UniqueProvider = UniqueAny<BCRYPT_ALG_HANDLE, &closeProvider>;
+
+struct ListedFile {
+    unsigned long long size;
+    std::array<unsigned char, 32> digest;
+};
+
+struct SignedList {
+    unsigned long long release = 0;
+    std::map<std::wstring, ListedFile> files; // by relativePath
+    UniqueProvider sha256;                    // hashes the copies as they are written
+};
+
+// The release number recorded in the root by the last complete run; 0 where none is.
+unsigned long long recordedRelease(const std::wstring& targetDir);
+
+// Records the release number applied, in the root.
+void recordRelease(const std::wstring& targetDir, unsigned long long release);
+
+// Reads the list from the update folder (its final path; the list itself is never
+// reached through a link) and verifies it against the key (X, then Y). Throws
+// FileSystemError "signed_list" naming the list when it is missing, unreadable,
+// malformed, not signed by the key, or of a release older than `atLeast`.
+SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&key)[64],
+                          unsigned long long atLeast);
+
+// SHA-256 over data given piece by piece, for the copy of a listed file.
+inline void destroyHash(BCRYPT_HASH_HANDLE hash)
+{
+    BCryptDestroyHash(hash);
+}
+using UniqueHash = UniqueAny<BCRYPT_HASH_HANDLE, &destroyHash>;
+UniqueHash startSha256(BCRYPT_ALG_HANDLE sha256);
+bool addToHash(BCRYPT_HASH_HANDLE hash, const void* data, unsigned long size);
+bool finishSha256(BCRYPT_HASH_HANDLE hash, std::array<unsigned char, 32>& digest);

@@ -1,0 +1,174 @@
+// A signed-updates build installs only what the publisher signed: a list of the files,
+// their sizes and digests, signed with the publisher's key (scripts/sign-update.sh), and
+// checked on the bytes that the updater copies. The build makes a key pair for these
+// tests, and a second one that the updater does not know.
+#include "fs/fs_error.h"
+#include "helpers/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#ifdef QLU_SIGNING_KEYS
+
+namespace {
+
+std::wstring widened(const char* ascii)
+{
+    return std::wstring(ascii, ascii + std::strlen(ascii));
+}
+
+class SignedUpdates : public SandboxTest {
+protected:
+    void SetUp() override
+    {
+        SandboxTest::SetUp();
+        makeScene(box_);
+    }
+
+    // The signed-updates updater, bin\x.dll to replace, readme.txt new.
+    void makeScene(const Sandbox& box)
+    {
+        copyFile(binDir() + L"\\UpdaterSigned.exe", box.updater);
+        makeDirs(box.root + L"\\bin");
+        makeDirs(box.updateDir + L"\\bin");
+        writeFile(box.root + L"\\bin\\x.dll", "old x");
+        writeFile(box.updateDir + L"\\bin\\x.dll", "new x");
+        writeFile(box.updateDir + L"\\readme.txt", "new readme");
+    }
+
+    std::wstring listOf(const Sandbox& box) { return box.updateDir + L"\\Updater.manifest"; }
+
+    // Signs the update folder as the publisher's build machine does, with the key
+    // "publisher" or "other".
+    bool sign(const Sandbox& box, const char* key, int release, std::string* why)
+    {
+        DeleteFileW(listOf(box).c_str());
+        const std::wstring arguments =
+            inQuotes(widened(QLU_SIGN_SCRIPT)) + L" " +
+            inQuotes(widened(QLU_SIGNING_KEYS) + L"/" + widened(key) + L".pem") + L" " +
+            inQuotes(linuxPathOf(box.updateDir)) + L" " + std::to_wstring(release);
+        return runLinuxUntilFileExists(L"bash", arguments, listOf(box), why);
+    }
+
+    std::string lastLine(const std::string& log)
+    {
+        const size_t start = log.rfind("\r\n", log.size() - 3);
+        return log.substr(start == std::string::npos ? 0 : start + 2);
+    }
+};
+
+} // namespace
+
+// A signed tree applies, and the release applied is recorded; a run that stopped half way
+// (a file held open) is finished by the next run of the same list.
+TEST_F(SignedUpdates, SignedTreeAppliesAndARunStoppedHalfWayIsFinishedByTheNext)
+{
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why));
+    const std::wstring held = box_.root + L"\\readme.txt";
+    writeFile(held, "old readme");
+    UniqueFileHandle holder(
+        CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(runRefused(box_, inQuotes(box_.root), held).exitCode, 1u);
+    EXPECT_FALSE(exists(box_.root + L"\\Updater.release")) << "recorded before the end";
+    holder.reset();
+
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new x");
+    EXPECT_EQ(readFile(held), "new readme");
+    EXPECT_EQ(readFile(box_.root + L"\\Updater.release"), "5\r\n");
+    EXPECT_TRUE(exists(listOf(box_))) << "the list is the updater's own file";
+}
+
+// A list that is not the publisher's, as it signed it, for a release no older than the
+// last one applied, stops the run before anything moves, naming the list.
+TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
+{
+    struct Case {
+        const char* what;
+        std::function<bool(const Sandbox&, std::string*)> prepare;
+    };
+    const auto edited = [this](const Sandbox& box, std::string* why,
+                               const std::function<void(std::string&)>& edit) {
+        if (!sign(box, "publisher", 5, why))
+            return false;
+        std::string text = readFile(listOf(box));
+        edit(text);
+        writeFile(listOf(box), text);
+        return true;
+    };
+    const Case cases[] = {
+        {"no list", [](const Sandbox&, std::string*) { return true; }},
+        {"one bit of the signature changed",
+         [&](const Sandbox& box, std::string* why) {
+             return edited(box, why, [](std::string& text) { text[text.size() - 2] ^= 1; });
+         }},
+        {"a listed size changed",
+         [&](const Sandbox& box, std::string* why) {
+             return edited(box, why, [](std::string& text) { text[text.find(" 5 ") + 1] = '6'; });
+         }},
+        {"cut in half",
+         [&](const Sandbox& box, std::string* why) {
+             return edited(box, why, [](std::string& text) { text.resize(text.size() / 2); });
+         }},
+        {"signed by another key",
+         [this](const Sandbox& box, std::string* why) { return sign(box, "other", 5, why); }},
+        {"an older release than the last applied",
+         [this](const Sandbox& box, std::string* why) {
+             writeFile(box.root + L"\\Updater.release", "6\r\n");
+             return sign(box, "publisher", 5, why);
+         }},
+    };
+    const std::wstring base = box_.base;
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Sandbox box = makeSandbox(base + L"-" + std::to_wstring(round++));
+        makeScene(box);
+        SKIP_UNLESS(c.prepare(box, &why));
+        const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(lastLine(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
+        EXPECT_EQ(run.log.find("Sub path"), std::string::npos) << "walked";
+        EXPECT_EQ(readFile(box.root + L"\\bin\\x.dll"), "old x");
+        EXPECT_FALSE(exists(box.root + L"\\readme.txt"));
+    }
+}
+
+// What changed after signing is not installed: a file whose bytes differ stops the run
+// at it, the old file staying; a file the list does not name stays in the update folder.
+TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
+{
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why));
+    writeFile(box_.updateDir + L"\\extra.txt", "extra");
+    const RunResult added = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(added.exitCode, 0u) << added.log;
+    EXPECT_NE(added.log.find(
+                  logLines({"relativePath=\"extra.txt\"", "Not in the signed list, ignore it"})),
+              std::string::npos)
+        << added.log;
+    EXPECT_EQ(readFile(box_.updateDir + L"\\extra.txt"), "extra");
+    EXPECT_FALSE(exists(box_.root + L"\\extra.txt"));
+    EXPECT_EQ(readFile(box_.root + L"\\readme.txt"), "new readme");
+
+    const Sandbox changed = makeSandbox(box_.base + L"-changed");
+    makeScene(changed);
+    SKIP_UNLESS(sign(changed, "publisher", 5, &why));
+    writeFile(changed.updateDir + L"\\bin\\x.dll", "new X"); // one byte, after signing
+    const RunResult run =
+        runRefused(changed, inQuotes(changed.root), changed.root + L"\\bin\\x.dll");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(lastLine(run.log),
+              "Exception: signed_list: " + systemMessage(ERROR_INVALID_DATA) + "\r\n");
+    EXPECT_EQ(readFile(changed.root + L"\\bin\\x.dll"), "old x");
+    EXPECT_EQ(readFile(changed.updateDir + L"\\bin\\x.dll"), "new X");
+    EXPECT_EQ(listing(changed.root + L"\\bin"), std::vector<std::wstring>{L"x.dll"})
+        << "a copy left behind";
+}
+
+#endif
