@@ -2,18 +2,20 @@
 # Builds the release: dist/ with the i686 (shipped) and x86_64 Updater.exe, stripped,
 # a SHA-256 list, and the version read back from the executables. Optionally signs
 # both with Authenticode (osslsigncode).
-#   release.sh [--out DIR] [--cert CERT.pem --key KEY.pem]
+#   release.sh [--out DIR] [--cert CERT.pem --key KEY.pem] [--update-key PUBLIC.pem]
+#   --update-key: a signed-updates build, with the publisher's public key compiled in
 #   release.sh --check-reproducible   builds the i686 executable twice, in two folders,
 #                                     and fails unless both are the same bytes
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
-out=$src/dist cert= key= check=
+out=$src/dist cert= key= check= update_key=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$(realpath -m "$2"); shift 2 ;;
     --cert) cert=$(realpath "$2"); shift 2 ;;
     --key) key=$(realpath "$2"); shift 2 ;;
+    --update-key) update_key=$(realpath "$2"); shift 2 ;;
     --check-reproducible) check=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
@@ -23,7 +25,7 @@ done
 # A release build of Updater.exe alone, in a folder of its own.
 build() { # arch build-dir
   cmake -S "$src" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$1.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$1.cmake" -DQORVATH_UPDATE_KEY="$update_key" >/dev/null
   cmake --build "$2" --target Updater >/dev/null
 }
 
