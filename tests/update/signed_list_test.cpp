@@ -83,6 +83,7 @@ TEST_F(SignedUpdates, SignedTreeAppliesAndARunStoppedHalfWayIsFinishedByTheNext)
     EXPECT_EQ(readFile(held), "new readme");
     EXPECT_EQ(readFile(box_.root + L"\\Updater.release"), "5\r\n");
     EXPECT_TRUE(exists(listOf(box_))) << "the list is the updater's own file";
+    EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u) << "the same release again";
 }
 
 // A list that is not the publisher's, as it signed it, for a release no older than the
