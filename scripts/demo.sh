@@ -31,8 +31,13 @@ show() {
 
 # Runs the launcher stand-in, which starts the updater and ends after a second.
 launch() {
-  export QLU_UPDATER="$(winpath "$update/Updater.exe")" QLU_WORKDIR="$(winpath "$update")"
-  export QLU_ARGS="\"$(winpath "$root")\"" QLU_END="delay:1000" QLU_TEST_PID=0
+  QLU_UPDATER=$(winpath "$update/Updater.exe")
+  QLU_WORKDIR=$(winpath "$update")
+  # The quotes are part of the argument text that the stand-in passes on.
+  # shellcheck disable=SC2089,SC2090
+  QLU_ARGS="\"$(winpath "$root")\""
+  # shellcheck disable=SC2090
+  export QLU_UPDATER QLU_WORKDIR QLU_ARGS QLU_END="delay:1000" QLU_TEST_PID=0
   echo "--- the launcher starts: Updater.exe $QLU_ARGS"
   echo "    in $QLU_WORKDIR, and ends a second later"
   "$loader" "$bin/launcher_standin.exe" >/dev/null

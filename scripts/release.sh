@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
-out=$src/dist cert= key= check= update_key=
+out=$src/dist cert='' key='' check='' update_key=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$(realpath -m "$2"); shift 2 ;;

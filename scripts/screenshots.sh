@@ -40,8 +40,9 @@ shoot() { # output
 }
 
 start() { # update-dir root-as-Windows-path restricted hide end
-  export QLU_UPDATER="$(winpath "$1/Updater.exe")" QLU_WORKDIR="$(winpath "$1")"
-  export QLU_ARGS="\"$2\"" QLU_END=$5 QLU_TEST_PID=0
+  QLU_UPDATER=$(winpath "$1/Updater.exe")
+  QLU_WORKDIR=$(winpath "$1")
+  export QLU_UPDATER QLU_WORKDIR QLU_ARGS="\"$2\"" QLU_END=$5 QLU_TEST_PID=0
   export QLU_RESTRICTED=$3 QLU_HIDE_IMAGE=$4
   "$loader" explorer /desktop=shots,800x400 "$bin/launcher_standin.exe" >/dev/null 2>&1 &
 }

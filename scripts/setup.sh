@@ -8,7 +8,7 @@ pkgs=(cmake ninja-build git
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
       wine wine32:i386 wine64 googletest locales
-      osslsigncode openssl binutils procps clang-format)
+      osslsigncode openssl binutils procps clang-format shellcheck)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   apt-get update -q
@@ -17,7 +17,7 @@ for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
-  [ -n "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v -E '^(lock|partial|auxfiles)$')" ] || apt-get update -q
+  find /var/lib/apt/lists -maxdepth 1 -type f ! -name lock 2>/dev/null | grep -q . || apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" ||
     { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"; }
 fi
