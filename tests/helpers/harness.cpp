@@ -279,6 +279,11 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD tim
     return {code, readFile(sandbox.log)};
 }
 
+bool waitForLog(const Sandbox& sandbox, const std::string& part)
+{
+    return waitUntil([&] { return readFile(sandbox.log).find(part) != std::string::npos; });
+}
+
 RunResult runRefused(const Sandbox& sandbox, const std::wstring& args,
                      const std::wstring& concerned)
 {

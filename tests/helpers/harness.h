@@ -93,6 +93,10 @@ template <typename Done> bool waitUntil(Done done, DWORD timeoutMs = 10000)
     return true;
 }
 
+// Polls until the sandbox's log holds `part`; false when it does not within the time
+// limit (scaled).
+bool waitForLog(const Sandbox& sandbox, const std::string& part);
+
 // Waits for a process and gives its exit code; a process still running after the
 // time-out (scaled) is a failure of the test and is ended.
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs = 60000);

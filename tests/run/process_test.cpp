@@ -47,13 +47,6 @@ protected:
         return startThroughStandin(box_, options);
     }
 
-    void waitForTheWait()
-    {
-        for (int i = 0;
-             i < 500 && readFile(box_.log).find("Have parent, killing") == std::string::npos; ++i)
-            Sleep(20);
-    }
-
     std::wstring launcher_;
     UniqueHandle end_;
 };
@@ -95,8 +88,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     const std::string waiting =
         logLines({"targetDir = " + logged(box_.root), "updateDir = " + logged(box_.updateDir),
                   "Have parent, killing"});
-    for (int i = 0; i < 500 && readFile(box_.log) != waiting; ++i)
-        Sleep(20);
+    waitUntil([&] { return readFile(box_.log) == waiting; });
     EXPECT_EQ(readFile(box_.log), waiting);
     // Nothing below the root changes while the launcher lives, and it is not killed.
     Sleep(1000);
@@ -141,7 +133,7 @@ TEST_F(ProcessControl, LauncherComesBackThroughTheDesktopShellWhenTheParentWasNo
     ASSERT_TRUE(waitForDesktopShell()) << "no desktop shell to start the launcher through";
     Started started = startWithLivingParent(true);
     ASSERT_TRUE(started.updater);
-    waitForTheWait();
+    EXPECT_TRUE(waitForLog(box_, "Have parent, killing"));
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
     // The parent was found while it ran: its rights were read.
@@ -181,7 +173,7 @@ TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
     writeFile(box_.updateDir + L"\\a.txt", "new");
     Started started = startWithLivingParent();
     ASSERT_TRUE(started.updater);
-    waitForTheWait();
+    EXPECT_TRUE(waitForLog(box_, "Have parent, killing"));
     // The update folder goes away while the updater waits: the walk cannot list it.
     const std::wstring moved = box_.updateDir + L".gone";
     SKIP_UNLESS(renameHeldFolder(box_.updateDir, moved, &why));
@@ -213,7 +205,7 @@ TEST_F(ProcessControl, NoParentAndNoLauncherStillEndTheRunNormally)
 TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
 {
     Started started = startWithLivingParent();
-    waitForTheWait();
+    EXPECT_TRUE(waitForLog(box_, "Have parent, killing"));
     const long long before = processorMillis(started.updater.get(), box_.updater);
     Sleep(3000);
     const long long after = processorMillis(started.updater.get(), box_.updater);

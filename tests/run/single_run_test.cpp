@@ -112,8 +112,7 @@ TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
     waiting.args = inQuotes(box.root);
     waiting.end = L"event:" + uniqueName(L"qlu-never");
     Started first = startThroughStandin(box, waiting); // holds the folder, waits for its parent
-    ASSERT_TRUE(
-        waitUntil([&] { return readFile(box.log).find("Have parent") != std::string::npos; }));
+    ASSERT_TRUE(waitForLog(box, "Have parent"));
     Started second = startWithoutParent(box, inQuotes(box.root));
     Sleep(500); // the second is waiting for the folder
     EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));

@@ -69,9 +69,7 @@ TEST_F(NothingLost, UpdateFileHeldByAnotherProgramWaitsThenStopsOrIsApplied)
             ASSERT_TRUE(held);
             Started started = start(box_.root);
             if (released) {
-                for (int i = 0; i < 500 && readFile(box_.log).find("Tries: 0") == std::string::npos;
-                     ++i)
-                    Sleep(10);
+                EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
                 Sleep(700);
                 held.reset();
                 EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);

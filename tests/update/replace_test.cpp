@@ -51,8 +51,7 @@ TEST_F(Replacement, LockReleasedBetweenProbesIsWaitedFor)
     ASSERT_TRUE(lock);
     Started started = start();
     // Let go about 0.8 s after the first refused probe.
-    for (int i = 0; i < 1000 && readFile(box_.log).find("Tries: 0") == std::string::npos; ++i)
-        Sleep(10);
+    EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
     Sleep(800);
     lock.reset();
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
@@ -159,9 +158,7 @@ TEST_F(Replacement, OldFileOpenElsewhereIsTriedAgainUntilLetGoOrTheTriesRunOut)
         ASSERT_TRUE(held);
         Started started = start();
         if (holder.letGo) {
-            for (int i = 0; i < 1000 && readFile(box_.log).find("Tries: 0") == std::string::npos;
-                 ++i)
-                Sleep(10);
+            EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
             Sleep(1000);
             held.reset();
             EXPECT_EQ(exitCodeOf(started.updater.get()), 0u) << readFile(box_.log);

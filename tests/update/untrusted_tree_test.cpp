@@ -115,9 +115,7 @@ TEST_F(UntrustedTree, DestinationFolderIsHeldAgainstRenamingFromItsCheckToTheMov
                                       OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     Started started = startWithoutParent(box_, inQuotes(box_.root));
-    for (int i = 0; i < 500 && readFile(box_.log).find("Tries: 0") == std::string::npos; ++i)
-        Sleep(10);
-    ASSERT_NE(readFile(box_.log).find("Tries: 0"), std::string::npos) << readFile(box_.log);
+    ASSERT_TRUE(waitForLog(box_, "Tries: 0")) << readFile(box_.log);
     EXPECT_FALSE(MoveFileW(bin.c_str(), away.c_str())) << "the checked folder is not held";
     lock.reset();
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);

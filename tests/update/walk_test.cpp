@@ -205,7 +205,7 @@ TEST_F(UpdateWalk, UpdateFolderIsTheOneCheckedWhateverItsLinkLeadsToAfterTheWait
     options.workDir = link;
     options.end = L"event:" + event;
     Started started = startThroughStandin(box_, options);
-    ASSERT_TRUE(waitUntil([&] { return countOf(readFile(box_.log), "Have parent") == 1; }));
+    ASSERT_TRUE(waitForLog(box_, "Have parent"));
     removeTree(link); // the link itself
     SKIP_UNLESS(makeFolderLink(planted, link, &why));
     SetEvent(end.get());
