@@ -157,3 +157,66 @@ bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
         throw FileSystemError(operation::status, GetLastError(), shownPath(path));
     return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+namespace {
+
+// Where the file must be: its folder resolved through the file system, then its name.
+std::wstring expectedFinalPath(const wchar_t* path)
+{
+    const std::wstring full = fullPath(path);
+    const std::wstring name = fileName(full);
+    return appendPath(weaklyCanonical(full.substr(0, full.size() - name.size())), name);
+}
+
+// Removes the planted name itself, never the file it leads to: only when the handle
+// opened on the name is the name itself (Windows opens a link as the link; Wine
+// cannot, and there the name stays and the log is not written).
+bool removeName(const wchar_t* path, const std::wstring& expected)
+{
+    UniqueFileHandle name(CreateFileW(path, DELETE, shareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr));
+    if (!name || !sameFinalPath(finalPathOf(name.get(), expected), expected))
+        return false;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    return SetFileInformationByHandle(name.get(), FileDispositionInfo, &dispose, sizeof dispose) !=
+           FALSE;
+}
+
+} // namespace
+
+UniqueFileHandle openEmptiedForWriting(const wchar_t* path, DWORD share)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        UniqueFileHandle existing(CreateFileW(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (existing) {
+            const std::wstring expected = expectedFinalPath(path);
+            // A name that is a link (symbolic, junction, or one of several hard links)
+            // must not be truncated: as administrator that would destroy whatever file
+            // it leads to.
+            if (isPlainFileAt(existing.get(), path, expected)) {
+                if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
+                        INVALID_SET_FILE_POINTER ||
+                    !SetEndOfFile(existing.get()))
+                    return {};
+                return existing;
+            }
+            existing.reset();
+            if (!removeName(path, expected))
+                return {};
+        }
+        // CREATE_NEW: a link planted between the check and here makes this fail, and
+        // the next attempt looks again. The name itself, never a symbolic link's missing
+        // target, which CREATE_NEW would otherwise create wherever it points.
+        UniqueFileHandle created(CreateFileW(path, GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+        if (created)
+            return created;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+            return {};
+    }
+    return {};
+}

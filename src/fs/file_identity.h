@@ -63,3 +63,10 @@ UniqueFileHandle openToLook(const std::wstring& path, const char* operation,
 // answer for everything but links; a link whose target is missing, or whose kind
 // cannot be told, counts as a file. Throws FileSystemError "directory_entry::status".
 bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes);
+
+// Opens the file at `path` for writing, emptied, or creates it (sharing `share`); never
+// through a link planted in its place: a name that is a link, or one of several names
+// of a file, is removed itself (never what it leads to) and a file of its own created.
+// None when it cannot be opened so. Throws FileSystemError "weakly_canonical" when its
+// folder cannot be resolved.
+UniqueFileHandle openEmptiedForWriting(const wchar_t* path, DWORD share);

@@ -16,67 +16,6 @@ namespace {
 // it meanwhile.
 constexpr DWORD readersAndWriters = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Where the log must be: its folder resolved through the file system, then its name.
-std::wstring expectedFinalPath(const wchar_t* path)
-{
-    const std::wstring full = fullPath(path);
-    const std::wstring name = fileName(full);
-    return appendPath(weaklyCanonical(full.substr(0, full.size() - name.size())), name);
-}
-
-// Removes the planted name itself, never the file it leads to: only when the handle
-// opened on the name is the name itself (Windows opens a link as the link; Wine
-// cannot, and there the name stays and the log is not written).
-bool removeName(const wchar_t* path, const std::wstring& expected)
-{
-    UniqueFileHandle name(CreateFileW(path, DELETE, shareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                      nullptr));
-    if (!name || !sameFinalPath(finalPathOf(name.get(), expected), expected))
-        return false;
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    return SetFileInformationByHandle(name.get(), FileDispositionInfo, &dispose, sizeof dispose) !=
-           FALSE;
-}
-
-// The log file, emptied, never reached through a link planted in its place.
-HANDLE openLogFile(const wchar_t* path)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        UniqueFileHandle existing(CreateFileW(path, GENERIC_WRITE, readersAndWriters, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                              nullptr));
-        if (existing) {
-            const std::wstring expected = expectedFinalPath(path);
-            // A name that is a link (symbolic, junction, or one of several hard links)
-            // must not be truncated: as administrator that would destroy whatever file
-            // it leads to.
-            if (isPlainFileAt(existing.get(), path, expected)) {
-                if (SetFilePointer(existing.get(), 0, nullptr, FILE_BEGIN) ==
-                        INVALID_SET_FILE_POINTER ||
-                    !SetEndOfFile(existing.get()))
-                    return INVALID_HANDLE_VALUE;
-                return existing.release();
-            }
-            existing.reset();
-            if (!removeName(path, expected))
-                return INVALID_HANDLE_VALUE;
-        }
-        // CREATE_NEW: a link planted between the check and here makes this fail, and
-        // the next attempt looks again. The name itself, never a symbolic link's missing
-        // target, which CREATE_NEW would otherwise create wherever it points.
-        UniqueFileHandle created(
-            CreateFileW(path, GENERIC_WRITE, readersAndWriters, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (created)
-            return created.release();
-        const DWORD code = GetLastError();
-        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
-            return INVALID_HANDLE_VALUE;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
 } // namespace
 
 void openRunLog(const wchar_t* path)
@@ -86,7 +25,7 @@ void openRunLog(const wchar_t* path)
         return;
     }
     try {
-        runLog.file.reset(openLogFile(path));
+        runLog.file = openEmptiedForWriting(path, readersAndWriters);
     } catch (const FileSystemError&) {
         // The folder cannot be resolved: no log rather than one through a link.
     }
@@ -98,7 +37,7 @@ void markCompletionWhereTheLogFailed(const wchar_t* markPath)
     if (!runLog.failed)
         return;
     try {
-        const UniqueFileHandle mark(openLogFile(markPath));
+        const UniqueFileHandle mark = openEmptiedForWriting(markPath, readersAndWriters);
         const char line[] = "Preparing for exe launch\r\n";
         DWORD written = 0;
         if (mark)

@@ -5,6 +5,7 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "update/in_folder.h"
 
 #include <windows.h>
 
@@ -33,11 +34,17 @@ bool isOwnExecutable(const std::wstring& image)
     return !image.empty() && sameFinalPath(fullPath(image), fullPath(ownModulePath()));
 }
 
-bool holdsOwnExecutable(HANDLE folder)
+UniqueFileHandle holdOwnUpdateFolder(const std::wstring& workingFolder, std::wstring& finalPath)
 {
+    DWORD error = ERROR_SUCCESS;
+    UniqueFileHandle held = holdFolder(verbatimPath(workingFolder), error);
     const std::wstring own = parentPath(ownModulePath());
     const UniqueFileHandle ownFolder = openToLook(own, operation::weaklyCanonical, own);
-    return ownFolder && isSameFile(folder, ownFolder.get());
+    if (!held || !ownFolder || !isSameFile(held.get(), ownFolder.get()))
+        return {};
+    finalPath =
+        withRequestedNames(finalPathOf(held.get(), workingFolder), verbatimPath(workingFolder));
+    return held;
 }
 
 bool isPlacedAsUpdateFolder(const std::wstring& finalPath)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <string>
@@ -17,9 +19,12 @@ std::wstring ownModulePath(size_t initialCapacity = 260);
 // Whether a program's full path names this executable.
 bool isOwnExecutable(const std::wstring& image);
 
-// Whether a folder, open, is the one that holds this executable, compared by file
-// identity: the update folder is the updater's own, whatever folder it was started in.
-bool holdsOwnExecutable(HANDLE folder);
+// The working folder, opened and held without delete sharing for as long as the result
+// lives (neither it nor a folder above it can then be renamed away or replaced by a
+// link), when it is the folder that holds this executable, compared by file identity:
+// the update folder is the updater's own, whatever folder it was started in. None
+// otherwise. `finalPath` gets where it leads, which names it for the whole run.
+UniqueFileHandle holdOwnUpdateFolder(const std::wstring& workingFolder, std::wstring& finalPath);
 
 // Whether a folder's final path ends in "resources\update", the update folder's place
 // below the launcher's root, in any letter case.

@@ -12,7 +12,6 @@
 #include "run/single_run.h"
 #include "run/update_key.h"
 #include "update/own_files.h"
-#include "update/in_folder.h"
 #include "update/replace.h"
 #include "update/walk.h"
 
@@ -74,20 +73,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             return handOverToElevatedTwin();
 
         updateDir = currentDirectory();
-        // Held from here to the end, without delete sharing: neither it nor a folder above
-        // it can be renamed away or replaced by a link meanwhile, so its final path, read
-        // once now, names it for the whole run (the wait for the launcher may last a
-        // whole game session).
-        DWORD heldError = ERROR_SUCCESS;
-        const UniqueFileHandle updateFolder = holdFolder(verbatimPath(updateDir), heldError);
         // As administrator, only the folder we were shipped in is the update: started
-        // anywhere else, we would move that folder's files into the root.
-        if (!updateFolder || !holdsOwnExecutable(updateFolder.get())) {
+        // anywhere else, we would move that folder's files into the root. Held to the end
+        // (the wait for the launcher may last a whole game session), and named by where
+        // it leads.
+        std::wstring heldDir;
+        const UniqueFileHandle updateFolder = holdOwnUpdateFolder(updateDir, heldDir);
+        if (!updateFolder) {
             showFailureMessage(updateDir);
             return 1;
         }
-        const std::wstring heldDir =
-            withRequestedNames(finalPathOf(updateFolder.get(), updateDir), verbatimPath(updateDir));
         const std::vector<std::wstring> args = splitCommandLine(GetCommandLineW());
         // And only where it stands as the launcher's own resources\update: a copy of a
         // signed updater elsewhere, elevated once, would install anything anywhere.

@@ -233,19 +233,31 @@ DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly,
 
 } // namespace
 
-// Only where the system has no rename that ignores the read-only attribute: a read-only
-// dest loses the attribute for the rename, through a handle on dest's own name (a plain
-// file with one name, where dest leads: another name of a file elsewhere, or a link,
-// keeps it), closed before the rename, which any open handle on dest would fail.
-DWORD clearReadOnlyOfDest(const Destination& dest)
+namespace {
+
+// What stands at dest, opened for its attributes, when it is dest's own file: a plain
+// file with one name, where dest leads (another name of a file elsewhere, or a link,
+// gives none).
+UniqueFileHandle openDestsOwnFile(const Destination& dest)
 {
     DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle old =
+    UniqueFileHandle old =
         openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
                      Disposition::OpenExisting, error);
-    if (!old || !isPlainFileAt(old.get(), dest.exact, dest.canonical))
-        return 0;
-    const DWORD attributes = attributesOf(old.get());
+    if (old && !isPlainFileAt(old.get(), dest.exact, dest.canonical))
+        old.reset();
+    return old;
+}
+
+} // namespace
+
+// Only where the system has no rename that ignores the read-only attribute: a read-only
+// dest loses the attribute for the rename, through a handle on dest's own file, closed
+// before the rename, which any open handle on dest would fail.
+DWORD clearReadOnlyOfDest(const Destination& dest)
+{
+    const UniqueFileHandle old = openDestsOwnFile(dest);
+    const DWORD attributes = old ? attributesOf(old.get()) : 0;
     if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
         !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
         return 0;
@@ -254,11 +266,7 @@ DWORD clearReadOnlyOfDest(const Destination& dest)
 
 void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
 {
-    DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle old =
-        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
-                     Disposition::OpenExisting, error);
-    if (old && isPlainFileAt(old.get(), dest.exact, dest.canonical))
+    if (const UniqueFileHandle old = openDestsOwnFile(dest))
         setAttributesOf(old.get(), attributes);
 }
 

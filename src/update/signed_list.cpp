@@ -219,19 +219,10 @@ SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&k
 
 void recordRelease(const std::wstring& targetDir, unsigned long long release)
 {
-    const std::wstring path = appendPath(verbatimPath(targetDir), releaseRecordName);
-    const std::wstring expected = appendPath(weaklyCanonical(targetDir), releaseRecordName);
     const std::string text = std::to_string(release) + "\r\n";
-    // Written through the name itself only: a link planted in its place is left alone
-    // (CREATE_NEW would otherwise create the file it points at, wherever that is).
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file && !isPlainFileAt(file.get(), path, expected))
-        return;
-    if (!file)
-        file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle file =
+        openEmptiedForWriting(appendPath(verbatimPath(targetDir), releaseRecordName).c_str(), 0);
     DWORD written = 0;
-    if (file && SetEndOfFile(file.get()))
+    if (file)
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }

@@ -279,6 +279,12 @@ RunResult runUpdater(const Sandbox& sandbox, const std::wstring& args, DWORD tim
     return {code, readFile(sandbox.log)};
 }
 
+std::string lastLineOf(const std::string& log)
+{
+    const size_t start = log.size() < 3 ? std::string::npos : log.rfind("\r\n", log.size() - 3);
+    return log.substr(start == std::string::npos ? 0 : start + 2);
+}
+
 bool waitForLog(const Sandbox& sandbox, const std::string& part)
 {
     return waitUntil([&] { return readFile(sandbox.log).find(part) != std::string::npos; });

@@ -123,6 +123,8 @@ int countOf(const std::string& text, const std::string& part);
 
 // The lines of a log as the file holds them: each one followed by CR LF.
 std::string logLines(std::initializer_list<std::string> lines);
+// The last line of a log, with its line end; the whole text when it has one line.
+std::string lastLineOf(const std::string& log);
 // A text as the log writes it, worked out here one character at a time (not with the
 // updater's own conversion): in the system's ANSI code page, each character without an
 // exact mapping, and each control character, as "?".

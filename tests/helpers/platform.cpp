@@ -19,9 +19,6 @@ bool runningUnderWine()
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-namespace {
-
-// The Linux path of a path, as this prefix maps its drives (Wine's own export).
 std::wstring linuxPath(const std::wstring& path)
 {
     using UnixFileName = char*(CDECL*)(const wchar_t*);
@@ -34,6 +31,8 @@ std::wstring linuxPath(const std::wstring& path)
     HeapFree(GetProcessHeap(), 0, unix);
     return result;
 }
+
+namespace {
 
 // Runs a program of /bin and waits until `done` holds (Wine gives no handle to wait on
 // for a Linux program). False when it never does.
@@ -208,11 +207,6 @@ bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& ar
         return true;
     *why = "/bin/" + std::string(program.begin(), program.end()) + " made no file";
     return false;
-}
-
-std::wstring linuxPathOf(const std::wstring& path)
-{
-    return linuxPath(path);
 }
 
 bool makeReadOnly(const std::wstring& path, std::string* why)

@@ -41,7 +41,7 @@ bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& ar
                              const std::wstring& file, std::string* why);
 
 // The Linux path of a Windows path, as this Wine prefix maps its drives.
-std::wstring linuxPathOf(const std::wstring& path);
+std::wstring linuxPath(const std::wstring& path);
 
 // The processor time a process has spent, in milliseconds; -1 when it cannot be read.
 // Windows: GetProcessTimes. Wine reports nothing for another process: its Linux

@@ -123,7 +123,7 @@ TEST_F(RunSequence, RootThatLeadsNowhereStopsTheRunNamingIt)
         answerMessageBoxShowing(started.pid, failureText(root.empty() ? box_.updateDir : root));
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
         const std::string log = readFile(box_.log);
-        const std::string lastLine = log.substr(log.rfind("\r\n", log.size() - 3) + 2);
+        const std::string lastLine = lastLineOf(log);
         EXPECT_EQ(lastLine.rfind("Exception: weakly_canonical: ", 0), 0u) << log;
         if (!root.empty()) {
             EXPECT_EQ(lastLine.substr(lastLine.size() - logged(root).size() - 2),

@@ -27,12 +27,7 @@ protected:
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     }
 
-    std::string lastLine()
-    {
-        const std::string log = readFile(box_.log);
-        const size_t start = log.rfind("\r\n", log.size() - 3);
-        return log.substr(start == std::string::npos ? 0 : start + 2);
-    }
+    std::string lastLine() { return lastLineOf(readFile(box_.log)); }
 };
 
 } // namespace

@@ -50,14 +50,8 @@ protected:
         const std::wstring arguments =
             inQuotes(widened(QLU_SIGN_SCRIPT)) + L" " +
             inQuotes(widened(QLU_SIGNING_KEYS) + L"/" + widened(key) + L".pem") + L" " +
-            inQuotes(linuxPathOf(box.updateDir)) + L" " + std::to_wstring(release);
+            inQuotes(linuxPath(box.updateDir)) + L" " + std::to_wstring(release);
         return runLinuxUntilFileExists(L"bash", arguments, listOf(box), why);
-    }
-
-    std::string lastLine(const std::string& log)
-    {
-        const size_t start = log.rfind("\r\n", log.size() - 3);
-        return log.substr(start == std::string::npos ? 0 : start + 2);
     }
 };
 
@@ -134,7 +128,7 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         SKIP_UNLESS(c.prepare(box, &why));
         const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
         EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_EQ(lastLine(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
+        EXPECT_EQ(lastLineOf(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
         EXPECT_EQ(run.log.find("Sub path"), std::string::npos) << "walked";
         EXPECT_EQ(readFile(box.root + L"\\bin\\x.dll"), "old x");
         EXPECT_FALSE(exists(box.root + L"\\readme.txt"));
@@ -164,7 +158,7 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
     const RunResult run =
         runRefused(changed, inQuotes(changed.root), changed.root + L"\\bin\\x.dll");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(lastLine(run.log),
+    EXPECT_EQ(lastLineOf(run.log),
               "Exception: signed_list: " + systemMessage(ERROR_INVALID_DATA) + "\r\n");
     EXPECT_EQ(readFile(changed.root + L"\\bin\\x.dll"), "old x");
     EXPECT_EQ(readFile(changed.updateDir + L"\\bin\\x.dll"), "new X");
