@@ -55,6 +55,10 @@ void writeFile(const std::wstring& path, const std::string& content)
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    // On the disk before any program is timed: a run must not pay for writing back the
+    // tree it was given (a tree that is signed first, which takes seconds, would start
+    // cleaner than one that is not, and the builds would not be compared fairly).
+    FlushFileBuffers(file.get());
 }
 
 struct Tree {

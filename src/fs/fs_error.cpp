@@ -34,11 +34,15 @@ std::string systemMessage(DWORD code)
     return text;
 }
 
-FileSystemError::FileSystemError(const std::string& operation, DWORD code, std::wstring path,
-                                 Shown shown)
+FileSystemError::FileSystemError(const std::string& operation, DWORD code, std::wstring path)
     : std::runtime_error(describe(operation, code)), operation_(operation), code_(code),
-      path_(std::move(path)), shown_(shown)
+      path_(std::move(path))
 {
+}
+
+bool FileSystemError::pathShownInLog() const noexcept
+{
+    return !path_.empty() && operation_ != operation::rename && operation_ != operation::remove;
 }
 
 bool isMissingPathError(DWORD code)

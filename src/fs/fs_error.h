@@ -25,27 +25,24 @@ constexpr char signedList[] = "signed_list"; // the publisher's list, or a file 
 // operation (one of the words above), ": " and the system's description of the code.
 class FileSystemError : public std::runtime_error {
 public:
-    // How the log shows the failure: a failed move or remove as its operation and the
-    // system's words, as logs always have; any other failure also with the file or
-    // folder it concerned, since the operation alone does not say which entry of the
-    // tree it was, nor that the path was resolved by another call than the one named.
-    enum class Shown { WithPath, WithoutPath };
-
     // `path`: the file or folder the failure concerns, as the user knows it (the
     // failure message names it).
-    FileSystemError(const std::string& operation, DWORD code, std::wstring path = {},
-                    Shown shown = Shown::WithPath);
+    FileSystemError(const std::string& operation, DWORD code, std::wstring path = {});
 
     const std::string& operation() const noexcept { return operation_; }
     DWORD code() const noexcept { return code_; }
     const std::wstring& path() const noexcept { return path_; }
-    bool pathShownInLog() const noexcept { return shown_ == Shown::WithPath && !path_.empty(); }
+    // How the log shows the failure: a failed move or remove as its operation and the
+    // system's words, as logs always have (the "dest=" line just before names the file);
+    // any other failure also with the file or folder it concerned, since the operation
+    // alone does not say which entry of the tree it was, nor that the path was resolved
+    // by another call than the one named.
+    bool pathShownInLog() const noexcept;
 
 private:
     std::string operation_;
     DWORD code_;
     std::wstring path_;
-    Shown shown_;
 };
 
 // The system's description of a Windows error code in the system's language and

@@ -56,9 +56,8 @@ bool isRunLog(const std::wstring& path)
 {
     if (!runLog.file)
         return false;
-    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && isSameFile(file.get(), runLog.file.get());
+    const OpenedFile file = lookAt(path, Links::Itself);
+    return file.handle && isSameFile(file.handle.get(), runLog.file.get());
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "run/elevation.h"
 
+#include "run/elevation_seams.h"
+
 #include "common/unique_any.h"
 #include "run/desktop_shell.h"
 #include "run/environment.h"

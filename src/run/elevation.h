@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 // True when the token this thread acts with is an enabled member of the built-in
@@ -32,8 +31,3 @@ bool isUnelevatedTwin(const std::wstring& parentImage);
 // rights (UAC off for a standard account) is created from it, as by CreateProcess; a
 // truly elevated twin never reads it.
 void relaunchElevated(FirstAsk first);
-
-// The retry loop itself: `request` asks for the elevated instance and tells whether
-// Windows accepted; `prompt` asks the user and gives the message box's answer.
-void relaunchElevated(const std::function<bool()>& request, const std::function<int()>& prompt,
-                      FirstAsk first);

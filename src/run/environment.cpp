@@ -1,5 +1,7 @@
 #include "run/environment.h"
 
+#include "run/environment_seams.h"
+
 #include "common/unique_any.h"
 #include "common/win32_text.h"
 #include "fs/file_identity.h"
@@ -29,6 +31,11 @@ std::wstring ownModulePath(size_t initialCapacity)
     return path;
 }
 
+std::wstring ownModulePath()
+{
+    return ownModulePath(MAX_PATH);
+}
+
 bool isOwnExecutable(const std::wstring& image)
 {
     return !image.empty() && sameFinalPath(fullPath(image), fullPath(ownModulePath()));
@@ -36,15 +43,14 @@ bool isOwnExecutable(const std::wstring& image)
 
 UniqueFileHandle holdOwnUpdateFolder(const std::wstring& workingFolder, std::wstring& finalPath)
 {
-    DWORD error = ERROR_SUCCESS;
-    UniqueFileHandle held = holdFolder(verbatimPath(workingFolder), error);
+    OpenedFile held = holdFolder(verbatimPath(workingFolder));
     const std::wstring own = parentPath(ownModulePath());
     const UniqueFileHandle ownFolder = openToLook(own, operation::weaklyCanonical, own);
-    if (!held || !ownFolder || !isSameFile(held.get(), ownFolder.get()))
+    if (!held.handle || !ownFolder || !isSameFile(held.handle.get(), ownFolder.get()))
         return {};
-    finalPath =
-        withRequestedNames(finalPathOf(held.get(), workingFolder), verbatimPath(workingFolder));
-    return held;
+    finalPath = withRequestedNames(finalPathOf(held.handle.get(), workingFolder),
+                                   verbatimPath(workingFolder));
+    return std::move(held.handle);
 }
 
 bool isPlacedAsUpdateFolder(const std::wstring& finalPath)

@@ -12,9 +12,8 @@
 // FileSystemError "current_path()".
 std::wstring currentDirectory();
 
-// The full path of this executable, however long: the buffer grows from
-// `initialCapacity` until the whole path fits.
-std::wstring ownModulePath(size_t initialCapacity = 260);
+// The full path of this executable, however long.
+std::wstring ownModulePath();
 
 // Whether a program's full path names this executable.
 bool isOwnExecutable(const std::wstring& image);

@@ -12,7 +12,7 @@
 #include "run/single_run.h"
 #include "run/update_key.h"
 #include "update/own_files.h"
-#include "update/replace.h"
+#include "update/install.h"
 #include "update/walk.h"
 
 #include <windows.h>
@@ -46,7 +46,7 @@ int reportFailure(const std::wstring& updateDir)
     try {
         throw;
     } catch (const FileLocked& locked) {
-        showFailureMessage(locked.dest); // each try has its line already
+        showFailureMessage(locked.dest()); // each try has its line already
     } catch (const FileSystemError& error) {
         if (error.pathShownInLog())
             logMessageAndPath("Exception: ", error.what(), error.path());

@@ -1,5 +1,7 @@
 #include "update/durability.h"
 
+#include "update/durability_seams.h"
+
 #include "common/unique_any.h"
 #include "common/win32_text.h"
 #include "fs/path_text.h"
@@ -53,10 +55,16 @@ void noteMoveInto(Durability& durability, const std::wstring& exactFolder)
         durability.volumes.push_back(volume);
 }
 
-void flushAfterLastMove(Durability& durability)
+void flushAfterLastMove(Durability& durability,
+                        const std::function<bool(const std::wstring& volumePath)>& flush)
 {
     for (const std::wstring& volume : durability.volumes)
-        durability.flush(volume);
+        flush(volume);
+}
+
+void flushAfterLastMove(Durability& durability)
+{
+    flushAfterLastMove(durability, flushVolume);
 }
 
 bool flushFile(HANDLE file)

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,6 @@
 bool flushVolume(const std::wstring& volumePath);
 
 struct Durability {
-    // How a volume is flushed: flushVolume, or a test's stand-in where no volume can be.
-    std::function<bool(const std::wstring& volumePath)> flush = flushVolume;
     std::vector<std::wstring> volumes; // that received files, each once
 };
 

@@ -76,22 +76,22 @@ NTSTATUS renameWith(HANDLE file, HANDLE folder, const std::wstring& name, ULONG 
 
 } // namespace
 
-UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error)
+OpenedFile holdFolder(const std::wstring& exactPath)
 {
-    UniqueFileHandle folder(CreateFileW(
+    OpenedFile folder;
+    folder.handle.reset(CreateFileW(
         exactPath.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE,
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
         nullptr));
-    error = folder ? ERROR_SUCCESS : GetLastError();
     // The last element missing gives "file not found": the log says what Windows says
     // of a path into a missing folder.
-    if (isMissingPathError(error))
-        error = ERROR_PATH_NOT_FOUND;
+    if (!folder.handle)
+        folder.error = isMissingPathError(GetLastError()) ? ERROR_PATH_NOT_FOUND : GetLastError();
     return folder;
 }
 
-UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, Disposition disposition, DWORD& error, PSID owner)
+OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
+                        Disposition disposition, PSID owner)
 {
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
@@ -120,12 +120,9 @@ UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MA
         attributes.SecurityDescriptor = nullptr;
         status = create();
     }
-    if (status < 0) {
-        error = win32Error(status);
-        return {};
-    }
-    error = ERROR_SUCCESS;
-    return UniqueFileHandle(file);
+    if (status < 0)
+        return {{}, win32Error(status)};
+    return {UniqueFileHandle(file), ERROR_SUCCESS};
 }
 
 std::optional<DWORD> renameReplacingAnyFile(HANDLE file, HANDLE folder, const std::wstring& name)

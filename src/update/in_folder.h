@@ -14,18 +14,17 @@
 
 // Opens a folder for holding: links on the way followed, and without delete sharing,
 // so that nobody can rename or remove it (or a folder above it) while it is held.
-// Gives none, with the Windows error code in `error`, when it cannot be opened.
-UniqueFileHandle holdFolder(const std::wstring& exactPath, DWORD& error);
+// Gives none, with the Windows error code, when it cannot be opened.
+OpenedFile holdFolder(const std::wstring& exactPath);
 
 // What openInFolder does with the name (the native API's FILE_OPEN and FILE_CREATE).
 enum class Disposition : unsigned long { OpenExisting = 1, CreateNew = 2 };
 
 // Opens the file `name` in `folder` (NtCreateFile relative to the folder's handle); a
 // link at the name is opened itself, not followed. `owner`, when given, owns a file
-// that is created. Gives none, with the Windows error code in `error`.
-UniqueFileHandle openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
-                              DWORD share, Disposition disposition, DWORD& error,
-                              PSID owner = nullptr);
+// that is created. Gives none, with the Windows error code, when it cannot be opened.
+OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
+                        Disposition disposition, PSID owner = nullptr);
 
 // Renames an open file (opened with DELETE access) to `name` in `folder`, replacing a
 // file that stands there even while others have it open (POSIX semantics) and even

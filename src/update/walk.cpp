@@ -8,11 +8,11 @@
 #include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/own_files.h"
-#include "update/replace.h"
+#include "update/install.h"
+#include "update/placement.h"
 
 #include <windows.h>
 
-#include <initializer_list>
 #include <unordered_set>
 #include <vector>
 
@@ -26,29 +26,25 @@ struct Folder {
     std::wstring canonical;
 };
 
-// The folder that is to hold the files of one folder of the update, held open from its
-// check until the walk moves on: the files land in the folder that was checked.
-struct DestFolder {
-    std::wstring exact;      // as it was opened
-    UniqueFileHandle handle; // none when it cannot be opened
-    DWORD openError = ERROR_SUCCESS;
-    std::wstring canonical; // where the handle leads
-    bool receives = false;  // a file is installed into it: copies left there are cleared
-};
-
-struct Walk {
-    std::wstring targetDir; // as given
+// The tree being walked: the update folder and every folder walked so far.
+struct Tree {
     std::wstring canonicalUpdateDir;
-    // The root, resolved when the first file needs it: a root that cannot be resolved
-    // is a failure of that file, not of a run that has done nothing yet.
-    std::wstring exactTargetDir;
-    std::wstring canonicalTargetDir;
-    bool targetResolved = false;
-    DestFolder destFolder;
     // Every folder walked so far, by its final path in upper case: a folder reached
     // again through a link (back to an ancestor, or a ladder of links that doubles the
     // paths at every level) is walked once.
     std::unordered_set<std::wstring> walked;
+};
+
+// Where the tree's files land: the root, the folder that receives, and what every
+// install shares.
+struct Target {
+    std::wstring dir; // as given
+    // The root, resolved when the first file needs it: a root that cannot be resolved
+    // is a failure of that file, not of a run that has done nothing yet.
+    std::wstring exact;
+    std::wstring canonical;
+    bool resolved = false;
+    HeldFolder folder; // the folder of the file at hand, held until the walk moves on
     Durability durability;
     std::vector<char> copyBuffer; // every install's data passes through it
     const SignedList* signedList = nullptr;
@@ -57,123 +53,35 @@ struct Walk {
 // The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
 // the root as given when it is empty or does not lead to an existing folder (a drive
 // or share that this elevated process does not see): nothing could land below it.
-void resolveTarget(Walk& walk)
+void resolveTarget(Target& target)
 {
-    if (walk.targetResolved)
+    if (target.resolved)
         return;
-    if (walk.targetDir.empty())
-        throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, walk.targetDir);
-    walk.exactTargetDir = verbatimPath(walk.targetDir);
-    const UniqueFileHandle root(CreateFileW(walk.exactTargetDir.c_str(), FILE_READ_ATTRIBUTES,
-                                            shareAll, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (target.dir.empty())
+        throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, target.dir);
+    target.exact = verbatimPath(target.dir);
+    const UniqueFileHandle root = openToLook(target.exact, operation::weaklyCanonical, target.dir);
     FILE_BASIC_INFO basic;
     if (!root || !GetFileInformationByHandleEx(root.get(), FileBasicInfo, &basic, sizeof basic))
-        throw FileSystemError(operation::weaklyCanonical, GetLastError(), walk.targetDir);
+        throw FileSystemError(operation::weaklyCanonical, GetLastError(), target.dir);
     if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw FileSystemError(operation::weaklyCanonical, ERROR_DIRECTORY, walk.targetDir);
-    walk.canonicalTargetDir =
-        withRequestedNames(finalPathOf(root.get(), walk.targetDir), walk.exactTargetDir);
-    walk.targetResolved = true;
+        throw FileSystemError(operation::weaklyCanonical, ERROR_DIRECTORY, target.dir);
+    target.canonical = withRequestedNames(finalPathOf(root.get(), target.dir), target.exact);
+    target.resolved = true;
 }
 
-void holdDestFolder(Walk& walk, const std::wstring& exact)
+// The folder of `exactDest` held, unless it is held already.
+HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const std::wstring& name)
 {
-    DestFolder& folder = walk.destFolder;
-    if (folder.handle && folder.exact == exact)
-        return;
-    folder = DestFolder();
-    folder.exact = exact;
-    folder.handle = holdFolder(exact, folder.openError);
-    if (!folder.handle)
-        return;
-    folder.canonical =
-        withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
+    const std::wstring exact = exactDest.substr(0, exactDest.size() - name.size());
+    if (!target.folder.handle || target.folder.exact != exact)
+        target.folder = holdDestFolder(exact);
+    return target.folder;
 }
 
-// Opened for its install, which reads it and then deletes it: readers may stay, writers
-// may not, so that the data installed is the data checked, and nobody can keep the
-// update file from being deleted once its copy is in place. Attribute access too where
-// the file allows it (Wine refuses it on a read-only file), so that a read-only update
-// file can be deleted where the system has no deletion that ignores the attribute.
-UniqueFileHandle openForMove(const std::wstring& exact, DWORD& error)
+void applyFile(UpdateFile file, const Tree& tree, Target& target)
 {
-    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
-        UniqueFileHandle file(CreateFileW(exact.c_str(), access | attributes,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        error = file ? ERROR_SUCCESS : GetLastError();
-        if (file || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
-            return file;
-    }
-    return {};
-}
-
-struct UpdateFile {
-    std::wstring canonical; // where it leads
-    // A plain file with one name, reached by its own name: the only kind that is
-    // installed. A link, or a name of a file that has others (a DLL of another
-    // program), is not ours, wherever it leads.
-    bool ours;
-    // Open for all the update does with it: its copy and its deletion. None when
-    // another program holds it so that it cannot be opened so; the replacement tries
-    // again.
-    UniqueFileHandle opened;
-};
-
-UpdateFile resolveFile(const std::wstring& exact, const std::wstring& shown,
-                       const std::wstring& canonicalDir, const std::wstring& name)
-{
-    const std::wstring itself = appendPath(canonicalDir, name);
-    DWORD error = ERROR_SUCCESS;
-    UniqueFileHandle file = openForMove(exact, error);
-    if (file && isPlainFileAt(file.get(), exact, itself))
-        return {itself, true, std::move(file)};
-    // Refused outright (its owner has denied administrators): never moved by a name
-    // that could be pointed elsewhere meanwhile.
-    if (!file && error != ERROR_SHARING_VIOLATION)
-        throw FileSystemError(operation::rename, error, shown, FileSystemError::Shown::WithoutPath);
-    file.reset();
-    // A link, a shared name, or a file that another program holds: only looked at.
-    const UniqueFileHandle look = openToLook(exact, operation::weaklyCanonical, shown);
-    if (!look)
-        return {itself, false, {}}; // a link whose target is gone
-    const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
-    const bool held = error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, itself) &&
-                      isPlainSingleFile(look.get());
-    return {leadsTo, held, {}};
-}
-
-// The folder itself or anything below it, by final paths.
-bool isWithin(const std::wstring& canonical, const std::wstring& folder)
-{
-    return sameFinalPath(canonical, folder) || liesBelow(canonical, folder);
-}
-
-// Where dest leads may not be outside the root, the update file itself, or the update
-// folder: as administrator we write nowhere but below the root, and never over the
-// update that is still to be applied. Gives the refusal's log line, or null.
-const char* refusalOf(const Walk& walk, const UpdateFile& file, const std::wstring& name)
-{
-    const DestFolder& folder = walk.destFolder;
-    if (!folder.handle)
-        return nullptr; // nothing can land there: the move fails and says so
-    const std::wstring leadsTo = appendPath(folder.canonical, name);
-    if (!liesBelow(leadsTo, walk.canonicalTargetDir))
-        return "Outside of target, ignore it";
-    // Moving the file onto itself would destroy it (a root folder that is the update
-    // folder).
-    if (sameFinalPath(leadsTo, file.canonical))
-        return "Same file, ignore it";
-    if (isWithin(leadsTo, walk.canonicalUpdateDir))
-        return "Inside the update folder, ignore it";
-    return nullptr;
-}
-
-void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
-{
-    const std::wstring relativePath = lexicallyRelative(file.canonical, walk.canonicalUpdateDir);
+    const std::wstring relativePath = lexicallyRelative(file.canonical, tree.canonicalUpdateDir);
     logPath("relativePath=", relativePath);
     // We run as administrator on a folder that the user can write to: a file reached
     // through a link to elsewhere must not be written anywhere but below the root.
@@ -182,45 +90,32 @@ void applyFile(const std::wstring& exact, UpdateFile file, Walk& walk)
         return;
     }
     const ListedFile* signedAs = nullptr;
-    if (walk.signedList) {
-        const auto listed = walk.signedList->files.find(relativePath);
-        if (listed == walk.signedList->files.end()) {
+    if (target.signedList) {
+        const auto listed = target.signedList->files.find(relativePath);
+        if (listed == target.signedList->files.end()) {
             logLine("Not in the signed list, ignore it");
             return;
         }
         signedAs = &listed->second;
     }
-    const std::wstring dest = joinPath(walk.targetDir, relativePath);
-    logPath("dest=", dest);
-    resolveTarget(walk);
-    const std::wstring exactDest = appendPath(walk.exactTargetDir, relativePath);
+    logPath("dest=", joinPath(target.dir, relativePath));
+    resolveTarget(target);
+    const std::wstring exactDest = appendPath(target.exact, relativePath);
     const std::wstring name = fileName(exactDest);
-    holdDestFolder(walk, exactDest.substr(0, exactDest.size() - name.size()));
-    if (const char* refusal = refusalOf(walk, file, name)) {
-        logLine(refusal);
-        return;
+    HeldFolder& folder = holdFolderOf(target, exactDest, name);
+    // A folder that cannot be held takes nothing: the install fails and says so.
+    if (folder.handle) {
+        const Placement placement{appendPath(folder.canonical, name), target.canonical,
+                                  file.canonical, tree.canonicalUpdateDir};
+        if (const char* refusal = refusalOf(placement)) {
+            logLine(refusal);
+            return;
+        }
     }
-    DestFolder& folder = walk.destFolder;
-    if (folder.handle && !folder.receives) {
-        // Only below the root: nothing of a folder elsewhere is ever deleted.
-        removeCopiesLeftIn(folder.handle.get(), folder.exact, folder.canonical);
-        noteMoveInto(walk.durability, folder.exact);
-        folder.receives = true;
-    }
-    const std::wstring itself = file.canonical;
-    replaceFile(
-        {shownPath(exactDest), exactDest, appendPath(folder.canonical, name),
-         folder.handle ? folder.handle.get() : nullptr, folder.openError, name},
-        std::move(file.opened),
-        [&exact, &itself] {
-            // The name is looked at again: it may lead elsewhere by now.
-            DWORD error = ERROR_SUCCESS;
-            UniqueFileHandle again = openForMove(exact, error);
-            if (again && !isPlainFileAt(again.get(), exact, itself))
-                again.reset();
-            return again;
-        },
-        walk.copyBuffer, signedAs, walk.signedList ? walk.signedList->sha256.get() : nullptr);
+    // Only below the root: nothing of a folder elsewhere is ever deleted.
+    readyToReceive(folder, target.durability);
+    installFile(folder, name, std::move(file), target.copyBuffer, signedAs,
+                target.signedList ? target.signedList->sha256.get() : nullptr);
 }
 
 // One folder's listing, read through a handle held without delete sharing while the
@@ -276,19 +171,18 @@ bool advance(Listing& listing)
 UniqueFileHandle holdWalkedFolder(const std::wstring& exact, const std::wstring& shown,
                                   std::wstring& canonical)
 {
-    DWORD error = ERROR_SUCCESS;
-    UniqueFileHandle held = holdFolder(exact, error);
-    if (!held) // the listing's own open
-        throw FileSystemError(operation::listFolder, error, shown);
-    canonical = withRequestedNames(finalPathOf(held.get(), shown), exact);
-    return held;
+    OpenedFile held = holdFolder(exact);
+    if (!held.handle) // the listing's own open
+        throw FileSystemError(operation::listFolder, held.error, shown);
+    canonical = withRequestedNames(finalPathOf(held.handle.get(), shown), exact);
+    return std::move(held.handle);
 }
 
 // Puts the listing of a folder about to be walked on the stack.
 void enter(std::vector<Listing>& stack, const std::wstring& shown, const std::wstring& canonical,
-           UniqueFileHandle held, Walk& walk)
+           UniqueFileHandle held, Tree& tree)
 {
-    walk.walked.insert(caseFoldedKey(canonical));
+    tree.walked.insert(caseFoldedKey(canonical));
     Listing listing;
     listing.folder = {shown, verbatimOfFinal(canonical), canonical};
     listing.handle = std::move(held);
@@ -298,32 +192,33 @@ void enter(std::vector<Listing>& stack, const std::wstring& shown, const std::ws
 // A folder entry: entered unless walked already or outside the update folder; checked
 // and listed through one handle.
 void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
-                    const std::wstring& exact, Walk& walk)
+                    const std::wstring& exact, Tree& tree)
 {
     // Resolved through the file system whatever the listing says: Wine lists a link to
     // a folder as the folder.
     std::wstring canonical;
     UniqueFileHandle held = holdWalkedFolder(exact, shown, canonical);
-    if (walk.walked.count(caseFoldedKey(canonical)) != 0) {
+    if (tree.walked.count(caseFoldedKey(canonical)) != 0) {
         logLine("Already walked, skip it");
-    } else if (!isWithin(canonical, walk.canonicalUpdateDir)) {
+    } else if (!sameFinalPath(canonical, tree.canonicalUpdateDir) &&
+               !liesBelow(canonical, tree.canonicalUpdateDir)) {
         // Listing a tree elsewhere (a whole drive even) into a log that the user can
         // read, only to refuse every file in it, helps nobody.
         logLine("Outside of target, ignore it");
     } else {
         logLine("It's a directory, go down");
         logPath("Step", shown);
-        enter(stack, shown, canonical, std::move(held), walk);
+        enter(stack, shown, canonical, std::move(held), tree);
     }
 }
 
 // The whole tree, depth first in listing order, without recursion: a chain of folders
 // thousands deep needs no stack of the thread's. Each folder's entries come after its
 // "Step" line; a folder's tree is done before the next entry of its parent.
-void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Walk& walk)
+void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Target& target)
 {
     std::vector<Listing> stack;
-    enter(stack, shownTop, walk.canonicalUpdateDir, std::move(top), walk);
+    enter(stack, shownTop, tree.canonicalUpdateDir, std::move(top), tree);
     while (!stack.empty()) {
         Listing& listing = stack.back();
         if (!advance(listing)) {
@@ -339,11 +234,11 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Walk& walk)
         const std::wstring canonicalDir = listing.folder.canonical;
         logPath("Sub path", shown);
         if (leadsToFolder(exact, attributes))
-            dealWithFolder(stack, shown, exact, walk); // `listing` is not used after this
+            dealWithFolder(stack, shown, exact, tree); // `listing` is not used after this
         else if (isOwnFile(name) || (isLogFileName(name) && isRunLog(exact)))
             logLine("This is our exe or log, ignore it");
         else
-            applyFile(exact, resolveFile(exact, shown, canonicalDir, name), walk);
+            applyFile(openUpdateFile(exact, shown, canonicalDir, name), tree, target);
     }
 }
 
@@ -356,11 +251,12 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     logPath("Step", updateDir);
     // Resolved once: neither the update folder nor the folders above it change while
     // the walk runs.
-    Walk walk;
-    walk.targetDir = targetDir;
-    walk.signedList = signedList;
+    Tree tree;
+    Target target;
+    target.dir = targetDir;
+    target.signedList = signedList;
     UniqueFileHandle top =
-        holdWalkedFolder(verbatimPath(updateDir), updateDir, walk.canonicalUpdateDir);
-    walkTree(updateDir, std::move(top), walk);
-    flushAfterLastMove(walk.durability);
+        holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
+    walkTree(updateDir, std::move(top), tree, target);
+    flushAfterLastMove(target.durability);
 }

@@ -303,13 +303,46 @@ RunResult runRefused(const Sandbox& sandbox, const std::wstring& args,
 
 std::string waitForFile(const std::wstring& path)
 {
-    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(10000);
-    std::string content = readFile(path);
-    while (content == "<missing>" && GetTickCount64() < deadline) {
-        Sleep(20);
-        content = readFile(path);
-    }
+    std::string content;
+    waitUntil([&] { return (content = readFile(path)) != "<missing>"; });
     return content;
+}
+
+Record readRecord(const std::wstring& path)
+{
+    const std::string text = waitForFile(path);
+    Record record;
+    if (text == "<missing>")
+        return record;
+    const auto field = [&text](const std::string& name) {
+        const size_t start = text.find(name);
+        if (start == std::string::npos)
+            return std::string();
+        const size_t value = start + name.size();
+        return text.substr(value, text.find('\n', value) - value);
+    };
+    record.cwd = field("cwd=");
+    record.commandLine = field("\ncmdline=");
+    record.starts = countOf(text, "cwd=");
+    return record;
+}
+
+testing::AssertionResult contains(const std::string& text, const std::string& part)
+{
+    const bool found = text.find(part) != std::string::npos;
+    return (found ? testing::AssertionSuccess() : testing::AssertionFailure())
+           << testing::PrintToString(part) << (found ? " stands in:\n" : " is missing from:\n")
+           << text;
+}
+
+testing::AssertionResult endsWith(const std::string& text, const std::string& end)
+{
+    const bool ends =
+        text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return (ends ? testing::AssertionSuccess() : testing::AssertionFailure())
+           << "the text " << (ends ? "ends" : "does not end") << " with "
+           << testing::PrintToString(end) << ":\n"
+           << text;
 }
 
 int countOf(const std::string& text, const std::string& part)
@@ -390,15 +423,11 @@ BOOL CALLBACK matchBox(HWND window, LPARAM param)
 
 HWND waitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(timeoutMs);
-    do {
-        BoxSearch search = {pid, caption, nullptr};
-        EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-        Sleep(50);
-    } while (GetTickCount64() < deadline);
-    return nullptr;
+    BoxSearch search = {pid, caption, nullptr};
+    waitUntil(
+        [&] { return EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search)), search.found; },
+        timeoutMs);
+    return search.found;
 }
 
 } // namespace
@@ -431,17 +460,19 @@ std::vector<DWORD> processesRunning(const std::wstring& image)
 HWND waitForWindowOfImage(const std::wstring& image, const std::wstring& caption, DWORD& owner,
                           DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + scaledTimeout(timeoutMs);
-    do {
-        for (const DWORD pid : processesRunning(image)) {
-            if (const HWND window = waitForWindow(pid, caption.c_str(), 0)) {
-                owner = pid;
-                return window;
+    HWND window = nullptr;
+    waitUntil(
+        [&] {
+            for (const DWORD pid : processesRunning(image)) {
+                if ((window = waitForWindow(pid, caption.c_str(), 0)) != nullptr) {
+                    owner = pid;
+                    return true;
+                }
             }
-        }
-        Sleep(50);
-    } while (GetTickCount64() < deadline);
-    return nullptr;
+            return false;
+        },
+        timeoutMs);
+    return window;
 }
 
 std::wstring messageBoxText(HWND box)
@@ -507,9 +538,8 @@ void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button)
     EXPECT_EQ(messageBoxText(box), text);
     ASSERT_NE(GetDlgItem(box, button), nullptr) << "no button " << button;
     answerMessageBox(box, button);
-    for (int i = 0; i < 250 && IsWindow(box); ++i)
-        Sleep(20);
-    EXPECT_FALSE(IsWindow(box)) << "the box stays after the answer";
+    EXPECT_TRUE(waitUntil([box] { return !IsWindow(box); }, 5000))
+        << "the box stays after the answer";
 }
 
 std::string subPathLine(const std::wstring& path)

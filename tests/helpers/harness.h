@@ -118,6 +118,23 @@ RunResult runRefused(const Sandbox& sandbox, const std::wstring& args,
 // once it is there; "<missing>" when it does not appear within 10 s (scaled).
 std::string waitForFile(const std::wstring& path);
 
+// Whether `text` (a log, a record, a manifest) holds `part`; either way the message
+// shows the part and the whole text:
+//     EXPECT_TRUE(contains(run.log, "Killed"));   EXPECT_FALSE(contains(run.log, "Killed"));
+testing::AssertionResult contains(const std::string& text, const std::string& part);
+// Whether `text` ends with `end`, shown the same way.
+testing::AssertionResult endsWith(const std::string& text, const std::string& end);
+
+// What the recorder wrote of its starts: the first one's working folder and command line
+// (UTF-8), and how many starts it recorded (0: none within the time limit).
+struct Record {
+    std::string cwd;
+    std::string commandLine;
+    int starts = 0;
+};
+// Waits for the record at `path` ("<recorder's path>.record", 10 s scaled) and reads it.
+Record readRecord(const std::wstring& path);
+
 // How many times `part` stands in `text`.
 int countOf(const std::string& text, const std::string& part);
 
@@ -160,6 +177,15 @@ std::vector<std::wstring> listing(const std::wstring& dir);
         if (!(done))                                                                               \
             GTEST_SKIP() << why;                                                                   \
     } while (false)
+
+// Declares `name`, a scratch folder on another volume than the build's, or skips the
+// test with the platform's reason when there is none:
+//     REQUIRE_OTHER_VOLUME(volume);
+#define REQUIRE_OTHER_VOLUME(name)                                                                 \
+    std::string name##Missing;                                                                     \
+    const std::wstring name = otherVolume(&name##Missing);                                         \
+    if (name.empty())                                                                              \
+    GTEST_SKIP() << name##Missing
 
 // A command line split into its elements as CommandLineToArgvW splits it.
 std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine);

@@ -51,12 +51,7 @@ bool runLinux(const std::wstring& program, const std::wstring& arguments, Done d
         return false;
     const UniqueHandle process(info.hProcess);
     const UniqueHandle thread(info.hThread);
-    for (int i = 0; i < 1500; ++i) {
-        if (done())
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return waitUntil(done, 30000);
 }
 
 bool listed(const std::wstring& path)
@@ -337,31 +332,30 @@ void startDesktopShell()
 bool waitForDesktopShell()
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool answered = false;
-    for (int i = 0; i < 500 && !answered; ++i) {
-        if (i == 25 && runningUnderWine())
+    int looks = 0;
+    const bool answered = waitUntil([&looks] {
+        if (looks++ == 25 && runningUnderWine())
             startDesktopShell();
         IShellWindows* windows = nullptr;
-        if (SUCCEEDED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
-                                       IID_IShellWindows, reinterpret_cast<void**>(&windows)))) {
-            VARIANT desktop;
-            VariantInit(&desktop);
-            desktop.vt = VT_I4;
-            desktop.lVal = CSIDL_DESKTOP;
-            VARIANT none;
-            VariantInit(&none);
-            long window = 0;
-            IDispatch* found = nullptr;
-            answered = windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window,
-                                             SWFO_NEEDDISPATCH, &found) == S_OK &&
-                       found;
-            if (found)
-                found->Release();
-            windows->Release();
-        }
-        if (!answered)
-            Sleep(20);
-    }
+        if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_IShellWindows, reinterpret_cast<void**>(&windows))))
+            return false;
+        VARIANT desktop;
+        VariantInit(&desktop);
+        desktop.vt = VT_I4;
+        desktop.lVal = CSIDL_DESKTOP;
+        VARIANT none;
+        VariantInit(&none);
+        long window = 0;
+        IDispatch* found = nullptr;
+        const bool shown = windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window,
+                                                 SWFO_NEEDDISPATCH, &found) == S_OK &&
+                           found;
+        if (found)
+            found->Release();
+        windows->Release();
+        return shown;
+    });
     CoUninitialize();
     return answered;
 }

@@ -21,7 +21,7 @@ protected:
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(readFile(victim_), "a file elsewhere that the user cannot write");
         EXPECT_EQ(run.log.rfind("targetDir = ", 0), 0u) << run.log;
-        EXPECT_NE(run.log.find("All done, exiting\r\n"), std::string::npos) << run.log;
+        EXPECT_TRUE(contains(run.log, "All done, exiting\r\n"));
         EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
 
         UniqueFileHandle log(CreateFileW(box_.log.c_str(), 0, FILE_SHARE_READ, nullptr,
@@ -82,6 +82,6 @@ TEST_F(PlantedLogLink, DanglingSymbolicLinkNamedLikeTheLogNeverCreatesItsTarget)
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
     EXPECT_FALSE(exists(target)) << readFile(target);
     if (!runningUnderWine()) {
-        EXPECT_NE(run.log.find("All done, exiting\r\n"), std::string::npos) << run.log;
+        EXPECT_TRUE(contains(run.log, "All done, exiting\r\n"));
     }
 }

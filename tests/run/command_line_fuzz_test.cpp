@@ -41,12 +41,9 @@ std::string utf8(const std::wstring& text)
 
 bool moveWithRetry(const std::wstring& from, const std::wstring& to)
 {
-    for (int i = 0; i < 250; ++i) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return waitUntil(
+        [&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
+        5000);
 }
 
 } // namespace
@@ -75,7 +72,7 @@ TEST(CommandLineFuzzSlow, LogShowsExactlyWhatTheSplitYields)
         expected += "updateDir = ";
         EXPECT_EQ(run.log.substr(0, expected.size()), expected);
         ASSERT_GE(run.log.size(), 2u);
-        EXPECT_EQ(run.log.substr(run.log.size() - 2), "\r\n");
+        EXPECT_TRUE(endsWith(run.log, "\r\n"));
     }
 }
 
@@ -101,10 +98,7 @@ TEST(CommandLineFuzzSlow, ArgumentTextReachesTheElevatedTwinUnchanged)
         ASSERT_TRUE(moveWithRetry(recorder, box.updater));
         ResumeThread(started.thread.get());
         EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-        const std::string recorded = waitForFile(record);
-        const std::string prefix = "cmdline=";
-        const size_t start = recorded.find(prefix) + prefix.size();
-        const std::string commandLine = recorded.substr(start, recorded.size() - start - 1);
+        const std::string commandLine = readRecord(record).commandLine;
         const std::string program = "\"" + utf8(box.updater) + "\"";
         // The twin's command line is its program, a blank, and our argument text.
         EXPECT_EQ(commandLine, text.empty() ? program : program + " " + utf8(text));

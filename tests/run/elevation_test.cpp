@@ -1,6 +1,6 @@
 #include "helpers/harness.h"
-#include "run/elevation.h"
-#include "run/environment.h"
+#include "run/elevation_seams.h"
+#include "run/environment_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +97,6 @@ protected:
 
     void putRecorderInPlace() { copyFile(binDir() + L"\\recorder.exe", box_.updater); }
 
-    std::string waitForTwin() { return waitForFile(twin_); }
-
     // Ends the stand-in and checks that the instance ends after it, with exit code 0.
     void expectExitAfterParent(Started& started)
     {
@@ -135,25 +133,19 @@ TEST_F(Unelevated, AsksForOneElevatedTwinWithTheSameArgumentsAndFolder)
     const std::wstring args =
         L"\"" + box_.root + L"\"  \"old file.dll\" a\\b \"q\\\"uote\" \"tail\\\\\"";
     Started started = start(args, [this] { putRecorderInPlace(); });
-    const std::string record = waitForTwin();
-    const std::string updateDir(box_.updateDir.begin(), box_.updateDir.end());
-    ASSERT_EQ(record.rfind("cwd=" + updateDir + "\ncmdline=", 0), 0u) << record;
-    const std::string commandLine =
-        record.substr(record.find("cmdline=") + 8,
-                      record.find('\n', record.find("cmdline=")) - record.find("cmdline=") - 8);
-    EXPECT_EQ(argumentsOf(commandLine), std::string(args.begin(), args.end()));
+    const Record record = readRecord(twin_);
+    ASSERT_EQ(record.cwd, std::string(box_.updateDir.begin(), box_.updateDir.end()));
+    EXPECT_EQ(argumentsOf(record.commandLine), std::string(args.begin(), args.end()));
     expectExitAfterParent(started);
-    // Exactly one twin was asked for.
-    EXPECT_EQ(readFile(twin_), record);
+    EXPECT_EQ(readRecord(twin_).starts, 1) << "more than one twin";
 }
 
 TEST_F(Unelevated, WithoutArgumentsTheTwinGetsAnEmptyArgumentText)
 {
     writeFile(box_.log, "left by an earlier run");
     Started started = start(L"", [this] { putRecorderInPlace(); });
-    const std::string record = waitForTwin();
-    const std::string commandLine = record.substr(record.find("cmdline=") + 8);
-    EXPECT_EQ(argumentsOf(commandLine.substr(0, commandLine.size() - 1)), "") << record;
+    const Record record = readRecord(twin_);
+    EXPECT_EQ(argumentsOf(record.commandLine), "") << record.commandLine;
     EXPECT_EQ(WaitForSingleObject(started.updater.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
@@ -173,7 +165,7 @@ TEST_F(Unelevated, ParentAlreadyEndedMeansRelaunchThenExitAtOnce)
     EXPECT_EQ(exitCodeOf(started.standin.get()), 0u);
     ResumeThread(started.thread.get());
     EXPECT_EQ(exitCodeOf(started.updater.get(), 20000), 0u);
-    EXPECT_EQ(waitForTwin().find("cwd="), 0u) << "no twin was asked for";
+    EXPECT_EQ(readRecord(twin_).starts, 1) << "no twin was asked for";
     EXPECT_FALSE(exists(box_.log));
 }
 
@@ -195,12 +187,11 @@ TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
     answerMessageBoxShowing(started.pid, retryText, IDOK);
     putRecorderInPlace();
     answerMessageBoxShowing(started.pid, retryText, IDOK);
-    const std::string record = waitForTwin();
-    EXPECT_EQ(record.find("cwd="), 0u);
+    EXPECT_EQ(readRecord(twin_).starts, 1) << "no twin";
     EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr)
         << "a prompt after an accepted request";
     expectExitAfterParent(started);
-    EXPECT_EQ(readFile(twin_), record) << "more than one twin";
+    EXPECT_EQ(readRecord(twin_).starts, 1) << "more than one twin";
 }
 
 // Windows starts the "runas" twin without rights where elevation cannot be had (UAC

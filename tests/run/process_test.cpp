@@ -30,7 +30,6 @@ protected:
     }
 
     std::string launcherRecord() { return readFile(launcher_ + L".record"); }
-    std::string launcherRecordWaitedFor() { return waitForFile(launcher_ + L".record"); }
     // The id of the process that started the launcher, a blank, and its file name where
     // it still runs.
     std::string launcherParent() { return readFile(launcher_ + L".parent"); }
@@ -120,7 +119,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenStartsItAgain)
     // The launcher: started from the root folder, its own path as command line, by the
     // updater itself: whoever started the update was an administrator.
     const std::string root(box_.root.begin(), box_.root.end());
-    EXPECT_EQ(launcherRecordWaitedFor(),
+    EXPECT_EQ(waitForFile(launcher_ + L".record"),
               "cwd=" + root + "\ncmdline=\"" + root + "\\Qorvath Launcher.exe\"\n");
     EXPECT_EQ(launcherParent().rfind(std::to_string(started.pid) + " ", 0), 0u) << launcherParent();
 }
@@ -140,14 +139,11 @@ TEST_F(ProcessControl, LauncherComesBackThroughTheDesktopShellWhenTheParentWasNo
     EXPECT_NE(readFile(box_.log).find(logLines({"Have parent, killing", "Killed"})),
               std::string::npos)
         << readFile(box_.log);
-    const std::string record = launcherRecordWaitedFor();
-    const std::string root(box_.root.begin(), box_.root.end());
-    ASSERT_EQ(record.rfind("cwd=" + root + "\ncmdline=", 0), 0u) << record;
-    const size_t start = record.find("cmdline=") + 8;
-    const std::string commandLine = record.substr(start, record.find('\n', start) - start);
-    EXPECT_EQ(splitLikeWindows(std::wstring(commandLine.begin(), commandLine.end())),
+    const Record record = readRecord(launcher_ + L".record");
+    ASSERT_EQ(record.cwd, std::string(box_.root.begin(), box_.root.end()));
+    EXPECT_EQ(splitLikeWindows(std::wstring(record.commandLine.begin(), record.commandLine.end())),
               std::vector<std::wstring>{launcher_})
-        << commandLine;
+        << record.commandLine;
     EXPECT_NE(launcherParent().rfind(std::to_string(started.pid) + " ", 0), 0u) << launcherParent();
     if (runningUnderWine()) {
         EXPECT_NE(launcherParent().find(" explorer.exe"), std::string::npos) << launcherParent();
@@ -160,9 +156,7 @@ TEST_F(ProcessControl, LauncherGetsItsOwnPathAsItsOnlyArgumentWhateverTheBlanks)
     const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
     copyFile(binDir() + L"\\recorder.exe", launcher);
     EXPECT_EQ(runUpdater(box, inQuotes(box.root)).exitCode, 0u);
-    const std::string record = waitForFile(launcher + L".record");
-    const size_t start = record.find("cmdline=") + 8;
-    const std::string commandLine = record.substr(start, record.find('\n', start) - start);
+    const std::string commandLine = readRecord(launcher + L".record").commandLine;
     const std::wstring wide(commandLine.begin(), commandLine.end()); // the sandbox is ASCII
     EXPECT_EQ(splitLikeWindows(wide), std::vector<std::wstring>{launcher}) << commandLine;
 }
@@ -183,7 +177,7 @@ TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
     const std::string log = readFile(moved + L"\\Updater.log");
     const std::string tail = logLines({"Killed", "Step" + logged(box_.updateDir)}) +
                              "Exception: directory_iterator::directory_iterator: ";
-    ASSERT_NE(log.find(tail), std::string::npos) << log;
+    ASSERT_TRUE(contains(log, tail));
     EXPECT_EQ(log.find("\r\n", log.find(tail) + tail.size()), log.size() - 2)
         << "the error is the last line";
     EXPECT_EQ(readFile(moved + L"\\a.txt"), "new");
@@ -196,9 +190,9 @@ TEST_F(ProcessControl, NoParentAndNoLauncherStillEndTheRunNormally)
     // The stand-in has ended before the lookup; the root holds no launcher.
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.log.find("Have parent, killing"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find("Killed"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.substr(run.log.size() - runEndLines().size()), runEndLines()) << run.log;
+    EXPECT_FALSE(contains(run.log, "Have parent, killing"));
+    EXPECT_FALSE(contains(run.log, "Killed"));
+    EXPECT_TRUE(endsWith(run.log, runEndLines()));
     EXPECT_EQ(launcherRecord(), "<missing>");
 }
 
@@ -285,7 +279,6 @@ TEST_F(ProcessControl, WithoutADesktopShellTheLauncherRunsAsItsStarterOrNotAtAll
     ASSERT_TRUE(DuplicateTokenEx(ours.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
                                  nullptr, SecurityImpersonation, TokenPrimary, starters.put()));
     startLauncher(box_.root, LauncherRights::SignedInUser, starters.get(), noShell);
-    EXPECT_EQ(
-        launcherRecordWaitedFor().find("cwd=" + std::string(box_.root.begin(), box_.root.end())),
-        0u);
+    EXPECT_EQ(readRecord(launcher_ + L".record").cwd,
+              std::string(box_.root.begin(), box_.root.end()));
 }

@@ -31,7 +31,7 @@ TEST_F(RunSequence, OneArgumentIsTheRootFolderWithNoRemovalLines)
                             0),
               0u)
         << run.log;
-    EXPECT_EQ(run.log.substr(run.log.size() - 19), "All done, exiting\r\n");
+    EXPECT_TRUE(endsWith(run.log, "All done, exiting\r\n"));
 }
 
 TEST_F(RunSequence, FurtherArgumentsAreLoggedInOrderAsPlainText)
@@ -62,7 +62,7 @@ TEST_F(RunSequence, RelativeRootStaysRelativeAndResolvesAgainstTheUpdateFolder)
     const RunResult run = runUpdater(box_, L"..\\..");
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(run.log.rfind(logLines({"targetDir = \"..\\\\..\""}), 0), 0u) << run.log;
-    EXPECT_NE(run.log.find("dest=\"..\\\\..\\\\a.txt\"\r\n"), std::string::npos) << run.log;
+    EXPECT_TRUE(contains(run.log, "dest=\"..\\\\..\\\\a.txt\"\r\n"));
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
 }
 
@@ -129,7 +129,7 @@ TEST_F(RunSequence, RootThatLeadsNowhereStopsTheRunNamingIt)
             EXPECT_EQ(lastLine.substr(lastLine.size() - logged(root).size() - 2),
                       logged(root) + "\r\n");
         }
-        EXPECT_EQ(log.find("Remove it"), std::string::npos) << log;
+        EXPECT_FALSE(contains(log, "Remove it"));
         EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "new");
     }
 }
@@ -142,10 +142,9 @@ TEST_F(RunSequence, LogNamedInAnotherCaseIsLeftAloneAndTheRunCompletes)
     writeFile(box_.updateDir + L"\\a.txt", "new");
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find(logLines({subPathLine(upper), "This is our exe or log, ignore it"})),
-              std::string::npos)
-        << run.log;
-    EXPECT_EQ(run.log.substr(run.log.size() - runEndLines().size()), runEndLines());
+    EXPECT_TRUE(
+        contains(run.log, logLines({subPathLine(upper), "This is our exe or log, ignore it"})));
+    EXPECT_TRUE(endsWith(run.log, runEndLines()));
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
     EXPECT_FALSE(exists(box_.root + L"\\UPDATER.LOG"));
 }

@@ -1,7 +1,7 @@
 // Wine can flush no volume, so the flushes are tested through the run's own record of
 // them, with a stand-in for the flush itself.
 #include "helpers/harness.h"
-#include "update/durability.h"
+#include "update/durability_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,18 @@
 
 TEST(DurabilitySeam, EachVolumeThatReceivedFilesIsFlushedOnceAfterTheLastInstall)
 {
-    std::string why;
-    const std::wstring other = otherVolume(&why);
-    if (other.empty())
-        GTEST_SKIP() << why;
+    REQUIRE_OTHER_VOLUME(other);
     std::vector<std::wstring> flushed;
     Durability durability;
-    durability.flush = [&](const std::wstring& volume) {
-        flushed.push_back(volume);
-        return false; // a volume that cannot be flushed changes nothing for the others
-    };
     const std::wstring here = L"\\\\?\\" + binDir() + L"\\";
     // Two spellings of one folder, and a folder of another volume.
     for (const std::wstring& folder : {here, here, L"\\\\?\\" + binDir(), other})
         noteMoveInto(durability, folder);
     EXPECT_TRUE(flushed.empty()) << "flushed before the last install";
-    flushAfterLastMove(durability);
+    flushAfterLastMove(durability, [&](const std::wstring& volume) {
+        flushed.push_back(volume);
+        return false; // a volume that cannot be flushed changes nothing for the others
+    });
     ASSERT_EQ(flushed.size(), 2u);
     EXPECT_NE(flushed[0], flushed[1]);
 }

@@ -177,10 +177,8 @@ TEST_F(NothingLost, FileForTheUpdateFolderItselfIsRefused)
     writeFile(box_.updateDir + L"\\zzz.txt", "pending");
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find(logLines({"dest=" + logged(box_.updateDir + L"\\zzz.txt"),
-                                     "Inside the update folder, ignore it"})),
-              std::string::npos)
-        << run.log;
+    EXPECT_TRUE(contains(run.log, logLines({"dest=" + logged(box_.updateDir + L"\\zzz.txt"),
+                                            "Inside the update folder, ignore it"})));
     EXPECT_EQ(readFile(box_.root + L"\\zzz.txt"), "pending");
     EXPECT_EQ(readFile(nested + L"\\zzz.txt"), "nested");
 }
@@ -195,7 +193,7 @@ TEST_F(NothingLost, ControlCharactersCannotForgeLogLines)
         answerMessageBox(box, IDOK);
     exitCodeOf(started.updater.get());
     const std::string log = readFile(box_.log);
-    EXPECT_EQ(log.find("\nKilled\r\n"), std::string::npos) << log;
+    EXPECT_FALSE(contains(log, "\nKilled\r\n"));
     const size_t done = log.find("\nAll done, exiting\r\n");
     EXPECT_TRUE(done == std::string::npos || done + 20 == log.size()) << log;
     size_t lineFeeds = 0;
@@ -205,8 +203,6 @@ TEST_F(NothingLost, ControlCharactersCannotForgeLogLines)
         lineEnds += log.compare(i, 2, "\r\n") == 0;
     }
     EXPECT_EQ(lineFeeds, lineEnds) << "a line break of a value";
-    EXPECT_NE(log.find("File to remove: one??Killed\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Sub path" + logged(box_.updateDir + L"\\evil?All done, exiting")),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(contains(log, "File to remove: one??Killed\r\n"));
+    EXPECT_TRUE(contains(log, "Sub path" + logged(box_.updateDir + L"\\evil?All done, exiting")));
 }

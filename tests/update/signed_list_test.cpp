@@ -129,7 +129,7 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(lastLineOf(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
-        EXPECT_EQ(run.log.find("Sub path"), std::string::npos) << "walked";
+        EXPECT_FALSE(contains(run.log, "Sub path")) << "walked";
         EXPECT_EQ(readFile(box.root + L"\\bin\\x.dll"), "old x");
         EXPECT_FALSE(exists(box.root + L"\\readme.txt"));
     }
@@ -143,10 +143,8 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
     writeFile(box_.updateDir + L"\\extra.txt", "extra");
     const RunResult added = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(added.exitCode, 0u) << added.log;
-    EXPECT_NE(added.log.find(
-                  logLines({"relativePath=\"extra.txt\"", "Not in the signed list, ignore it"})),
-              std::string::npos)
-        << added.log;
+    EXPECT_TRUE(contains(
+        added.log, logLines({"relativePath=\"extra.txt\"", "Not in the signed list, ignore it"})));
     EXPECT_EQ(readFile(box_.updateDir + L"\\extra.txt"), "extra");
     EXPECT_FALSE(exists(box_.root + L"\\extra.txt"));
     EXPECT_EQ(readFile(box_.root + L"\\readme.txt"), "new readme");
@@ -158,8 +156,8 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
     const RunResult run =
         runRefused(changed, inQuotes(changed.root), changed.root + L"\\bin\\x.dll");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(lastLineOf(run.log),
-              "Exception: signed_list: " + systemMessage(ERROR_INVALID_DATA) + "\r\n");
+    EXPECT_EQ(lastLineOf(run.log), "Exception: signed_list: " + systemMessage(ERROR_INVALID_DATA) +
+                                       " " + logged(changed.root + L"\\bin\\x.dll") + "\r\n");
     EXPECT_EQ(readFile(changed.root + L"\\bin\\x.dll"), "old x");
     EXPECT_EQ(readFile(changed.updateDir + L"\\bin\\x.dll"), "new X");
     EXPECT_EQ(listing(changed.root + L"\\bin"), std::vector<std::wstring>{L"x.dll"})

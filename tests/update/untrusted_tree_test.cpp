@@ -49,12 +49,10 @@ TEST_F(UntrustedTree, FileLinkPointingOutsideIsRefused)
     writeFile(box_.updateDir + L"\\plain.txt", "plain");
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
-    EXPECT_NE(
-        result.log.find(logLines({subPathLine(box_.updateDir + L"\\system.dll"),
-                                  "relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
-                                  "Outside of target, ignore it"})),
-        std::string::npos)
-        << result.log;
+    EXPECT_TRUE(
+        contains(result.log, logLines({subPathLine(box_.updateDir + L"\\system.dll"),
+                                       "relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
+                                       "Outside of target, ignore it"})));
     EXPECT_FALSE(exists(box_.root + L"\\system.dll"));
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
     expectOutsideUntouched();
@@ -65,11 +63,9 @@ TEST_F(UntrustedTree, JunctionPointingOutsideIsRefusedWindowsOnly)
     SKIP_UNLESS(makeJunction(outside_, box_.updateDir + L"\\escape", &why));
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
-    EXPECT_NE(
-        result.log.find(logLines({"relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
-                                  "Outside of target, ignore it"})),
-        std::string::npos)
-        << result.log;
+    EXPECT_TRUE(
+        contains(result.log, logLines({"relativePath=" + logged(L"..\\..\\..\\outside\\system.dll"),
+                                       "Outside of target, ignore it"})));
     EXPECT_FALSE(exists(box_.root + L"\\escape"));
     expectOutsideUntouched();
 }
@@ -88,9 +84,8 @@ TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
     const std::wstring dest = box_.root + L"\\resources\\x\\system.dll";
-    EXPECT_NE(result.log.find(logLines({"dest=" + logged(dest), "Outside of target, ignore it"})),
-              std::string::npos)
-        << result.log;
+    EXPECT_TRUE(
+        contains(result.log, logLines({"dest=" + logged(dest), "Outside of target, ignore it"})));
     expectOutsideUntouched();
     EXPECT_EQ(readFile(box_.updateDir + L"\\resources\\x\\system.dll"), "planted");
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
@@ -136,8 +131,8 @@ TEST_F(UntrustedTree, LinkLoopsAndOutsideLinksTogetherLeaveTheOutsideAlone)
 
     const RunResult result = run();
     EXPECT_EQ(result.exitCode, 0u) << result.log;
-    EXPECT_NE(result.log.find("Already walked, skip it"), std::string::npos) << result.log;
-    EXPECT_NE(result.log.find("Outside of target, ignore it"), std::string::npos) << result.log;
+    EXPECT_TRUE(contains(result.log, "Already walked, skip it"));
+    EXPECT_TRUE(contains(result.log, "Outside of target, ignore it"));
     EXPECT_EQ(readFile(box_.root + L"\\a\\b\\f.txt"), "f");
     expectOutsideUntouched();
 }
@@ -154,10 +149,7 @@ TEST_F(UntrustedTree, UnusualNamesAreApplied)
         std::wstring(200, L'n') + L".bin",
     };
     // A short base, so that the long name stays within what Wine resolves.
-    std::string why;
-    const std::wstring volume = otherVolume(&why);
-    if (volume.empty())
-        GTEST_SKIP() << why;
+    REQUIRE_OTHER_VOLUME(volume);
     const Sandbox box = makeSandbox(volume + uniqueName(L"names"));
     for (const std::wstring& name : names)
         writeFile(L"\\\\?\\" + box.updateDir + L"\\" + name, "content");
@@ -196,7 +188,7 @@ TEST_F(UntrustedTree, LinkLadderFortyLevelsDeepIsWalkedOncePerFolder)
                   "level " + std::to_string(level));
     // The update folder's own, then one per level.
     EXPECT_EQ(countOf(result.log, "\r\nStep"), levels + 2) << "folders walked more than once";
-    EXPECT_EQ(result.log.substr(result.log.size() - runEndLines().size()), runEndLines());
+    EXPECT_TRUE(endsWith(result.log, runEndLines()));
 }
 
 // A chain of nested folders is walked to its bottom, each level once, in order. The walk
@@ -206,10 +198,7 @@ TEST_F(UntrustedTree, LinkLadderFortyLevelsDeepIsWalkedOncePerFolder)
 // as MAX_PATH allows.
 TEST_F(UntrustedTree, ChainOfNestedFoldersIsWalkedToTheBottomAsDeepAsWineReaches)
 {
-    std::string why;
-    const std::wstring volume = otherVolume(&why);
-    if (volume.empty())
-        GTEST_SKIP() << why;
+    REQUIRE_OTHER_VOLUME(volume);
     box_ = makeSandbox(volume + uniqueName(L"c"));
     std::wstring update = box_.updateDir;
     std::wstring root = box_.root;
@@ -228,8 +217,8 @@ TEST_F(UntrustedTree, ChainOfNestedFoldersIsWalkedToTheBottomAsDeepAsWineReaches
     const std::string bottom = logLines(
         {"Step" + logged(update), subPathLine(update + L"\\bottom.txt"),
          "relativePath=" + logged(update.substr(box_.updateDir.size() + 1) + L"\\bottom.txt")});
-    EXPECT_NE(result.log.find(bottom), std::string::npos) << result.log;
-    EXPECT_EQ(result.log.substr(result.log.size() - runEndLines().size()), runEndLines());
+    EXPECT_TRUE(contains(result.log, bottom));
+    EXPECT_TRUE(endsWith(result.log, runEndLines()));
     removeTree(box_.base);
 }
 
@@ -260,7 +249,7 @@ TEST_F(UntrustedTreeSlow, LargeDeepTreeIsAppliedCompletely)
             moved += readFile(box_.root + L"\\" + folder + L"\\f" + std::to_wstring(file)) == "x";
     }
     EXPECT_EQ(moved, 20000);
-    EXPECT_EQ(result.log.substr(result.log.size() - 19), "All done, exiting\r\n");
+    EXPECT_TRUE(endsWith(result.log, "All done, exiting\r\n"));
 }
 
 TEST_F(UntrustedTreeSlow, KilledAtAnyMomentLosesNoFile)
@@ -309,7 +298,7 @@ TEST_F(UntrustedTreeSlow, KilledAtAnyMomentLosesNoFile)
             EXPECT_EQ(applied, 0) << "files moved without a log";
         } else {
             ASSERT_FALSE(log.empty());
-            EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "a line cut short";
+            EXPECT_TRUE(endsWith(log, "\r\n")) << "a line cut short";
             EXPECT_EQ(log.rfind("targetDir = ", 0), 0u);
         }
         interrupted += applied > 0 && applied < files;

@@ -99,7 +99,7 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     for (const wchar_t* own : {L"\\Updater.manifest", L"\\sub\\Updater", L"\\sub\\Updater.txt",
                                L"\\sub\\Updater.exe", L"\\sub\\Updater."}) {
-        EXPECT_NE(run.log.find(skipped(box_.updateDir + own)), std::string::npos) << own;
+        EXPECT_TRUE(contains(run.log, skipped(box_.updateDir + own))) << own;
         EXPECT_FALSE(exists(L"\\\\?\\" + box_.root + own)) << own;
     }
     for (const wchar_t* update : {L"\\other\\updater.exe", L"\\Updater.tar.gz", L"\\Updater2.exe",
@@ -107,8 +107,7 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
         EXPECT_EQ(readFile(box_.root + update), "update") << update;
         EXPECT_FALSE(exists(box_.updateDir + update)) << update;
     }
-    EXPECT_NE(run.log.find(logLines({subPathLine(folder), "It's a directory, go down"})),
-              std::string::npos);
+    EXPECT_TRUE(contains(run.log, logLines({subPathLine(folder), "It's a directory, go down"})));
 }
 
 TEST_F(UpdateWalk, RootWithTrailingBackslashGetsNoDoubledSeparator)
@@ -116,8 +115,7 @@ TEST_F(UpdateWalk, RootWithTrailingBackslashGetsNoDoubledSeparator)
     writeFile(box_.updateDir + L"\\a.txt", "new");
     const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\\\\\"");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_NE(run.log.find("dest=" + logged(box_.root + L"\\a.txt") + "\r\n"), std::string::npos)
-        << run.log;
+    EXPECT_TRUE(contains(run.log, "dest=" + logged(box_.root + L"\\a.txt") + "\r\n"));
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
 }
 
@@ -226,11 +224,9 @@ TEST_F(UpdateWalk, FolderLinkPointingOutsideIsRefused)
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     // Not entered: nothing of the tree elsewhere is listed into the log.
-    EXPECT_NE(run.log.find(logLines(
-                  {subPathLine(box_.updateDir + L"\\escape"), "Outside of target, ignore it"})),
-              std::string::npos)
-        << run.log;
-    EXPECT_EQ(run.log.find("secret.txt"), std::string::npos) << run.log;
+    EXPECT_TRUE(contains(run.log, logLines({subPathLine(box_.updateDir + L"\\escape"),
+                                            "Outside of target, ignore it"})));
+    EXPECT_FALSE(contains(run.log, "secret.txt"));
     EXPECT_EQ(readFile(outside + L"\\secret.txt"), "outside");
     EXPECT_FALSE(exists(box_.root + L"\\escape"));
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
@@ -242,11 +238,9 @@ TEST_F(UpdateWalk, LinkToAnAncestorIsNotWalkedAgain)
     SKIP_UNLESS(makeFolderLink(box_.updateDir, box_.updateDir + L"\\sub\\loop", &why));
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_NE(run.log.find(logLines(
-                  {subPathLine(box_.updateDir + L"\\sub\\loop"), "Already walked, skip it"})),
-              std::string::npos)
-        << run.log;
-    EXPECT_EQ(run.log.substr(run.log.size() - runEndLines().size()), runEndLines());
+    EXPECT_TRUE(contains(run.log, logLines({subPathLine(box_.updateDir + L"\\sub\\loop"),
+                                            "Already walked, skip it"})));
+    EXPECT_TRUE(endsWith(run.log, runEndLines()));
 }
 
 TEST_F(UpdateWalk, LinkToAFolderOfTheUpdateMovesItsFilesOnce)

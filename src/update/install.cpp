@@ -1,4 +1,4 @@
-#include "update/replace.h"
+#include "update/install.h"
 
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
@@ -6,7 +6,7 @@
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
-#include "update/replace_seams.h"
+#include "update/install_seams.h"
 
 #include <windows.h>
 
@@ -40,24 +40,23 @@ DWORD attributesOf(HANDLE file)
 // The read-only attribute refuses every writer but is no obstacle: the file is being
 // replaced; whether another program holds it is then asked with delete access, which
 // the attribute does not refuse. `readOnly` tells whether dest is read-only.
-bool isWritable(const Destination& dest, bool& readOnly)
+bool isWritable(const HeldFolder& folder, const std::wstring& name, bool& readOnly)
 {
     readOnly = false;
-    if (!dest.folder)
+    if (!folder.handle)
         return true; // nothing can stand in a folder that is not there: the install says so
-    DWORD error = ERROR_SUCCESS;
-    if (openInFolder(dest.folder, dest.name, GENERIC_WRITE, 0, Disposition::OpenExisting, error))
-        return true;
-    if (error == ERROR_ACCESS_DENIED) {
-        const UniqueFileHandle file = openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES,
-                                                   shareAll, Disposition::OpenExisting, error);
-        readOnly = file && (attributesOf(file.get()) & FILE_ATTRIBUTE_READONLY);
-        if (readOnly)
-            return openInFolder(dest.folder, dest.name, DELETE, 0, Disposition::OpenExisting,
-                                error) ||
-                   !isRefusal(error);
-    }
-    return !isRefusal(error);
+    const auto open = [&](ACCESS_MASK access, DWORD share) {
+        return openInFolder(folder.handle.get(), name, access, share, Disposition::OpenExisting);
+    };
+    const OpenedFile writer = open(GENERIC_WRITE, 0);
+    if (writer.handle || writer.error != ERROR_ACCESS_DENIED)
+        return writer.handle || !isRefusal(writer.error);
+    const OpenedFile looked = open(FILE_READ_ATTRIBUTES, shareAll);
+    readOnly = looked.handle && (attributesOf(looked.handle.get()) & FILE_ATTRIBUTE_READONLY);
+    if (!readOnly)
+        return false;
+    const OpenedFile deleter = open(DELETE, 0);
+    return deleter.handle || !isRefusal(deleter.error);
 }
 
 void pause()
@@ -70,9 +69,15 @@ void pause()
     }
 }
 
-[[noreturn]] void throwMoveError(DWORD code, const Destination& dest)
+// dest as the user is to see it (the failure message names it).
+std::wstring shownDest(const HeldFolder& folder, const std::wstring& name)
 {
-    throw FileSystemError(operation::rename, code, dest.shown, FileSystemError::Shown::WithoutPath);
+    return shownPath(appendPath(folder.exact, name));
+}
+
+[[noreturn]] void throwMoveError(DWORD code, const HeldFolder& folder, const std::wstring& name)
+{
+    throw FileSystemError(operation::rename, code, shownDest(folder, name));
 }
 
 // A copy that is not (yet) installed: deleted when its owner lets it go.
@@ -121,19 +126,19 @@ struct AdministratorsSid {
 // A new file of ours beside dest, under a name that nobody else's file bears (one that
 // is taken is left alone), owned by Administrators and with the access list that the
 // folder passes on: the installed file never had another owner.
-UniqueCopy createCopy(const Destination& dest)
+UniqueCopy createCopy(const HeldFolder& folder, const std::wstring& name)
 {
     AdministratorsSid administrators;
     for (unsigned attempt = 0;; ++attempt) {
-        DWORD error = ERROR_SUCCESS;
-        UniqueFileHandle copy = openInFolder(dest.folder, copyName(GetCurrentProcessId(), attempt),
-                                             GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                                             Disposition::CreateNew, error, administrators.get());
-        if (copy)
-            return UniqueCopy(copy.release());
-        const bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        OpenedFile copy = openInFolder(
+            folder.handle.get(), copyName(GetCurrentProcessId(), attempt),
+            GENERIC_READ | GENERIC_WRITE | DELETE, 0, Disposition::CreateNew, administrators.get());
+        if (copy.handle)
+            return UniqueCopy(copy.handle.release());
+        const bool nameTaken =
+            copy.error == ERROR_FILE_EXISTS || copy.error == ERROR_ALREADY_EXISTS;
         if (!nameTaken || attempt == 100)
-            throwMoveError(error, dest);
+            throwMoveError(copy.error, folder, name);
     }
 }
 
@@ -179,41 +184,41 @@ bool isAsSigned(const ListedFile& signedAs, BCRYPT_HASH_HANDLE hash, unsigned lo
 }
 
 // The copy takes dest's name in one step. Gives ERROR_SUCCESS or the Windows code.
-DWORD renameOverDest(HANDLE copy, const Destination& dest, bool readOnly)
+DWORD renameOverDest(HANDLE copy, const HeldFolder& folder, const std::wstring& name, bool readOnly)
 {
-    if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, dest.folder, dest.name))
+    if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, folder.handle.get(), name))
         return *answer;
-    const DWORD cleared = readOnly ? clearReadOnlyOfDest(dest) : 0;
-    const DWORD error = renameReplacing(copy, dest.folder, dest.name);
+    const DWORD cleared = readOnly ? clearReadOnlyOfDest(folder, name) : 0;
+    const DWORD error = renameReplacing(copy, folder.handle.get(), name);
     if (error != ERROR_SUCCESS && cleared != 0)
-        restoreAttributesOfDest(dest, cleared);
+        restoreAttributesOfDest(folder, name, cleared);
     return error;
 }
 
 // One try of the install: the old file stays at dest whenever the new one does not
 // arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
 // open in another program) for the next try; throws on any other failure.
-DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly,
-                 std::vector<char>& buffer, const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
+DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring& name,
+                 bool readOnly, std::vector<char>& buffer, const ListedFile* signedAs,
+                 BCRYPT_ALG_HANDLE sha256)
 {
-    if (!dest.folder)
-        throwMoveError(dest.folderError, dest);
-    UniqueCopy copy = createCopy(dest);
+    if (!folder.handle)
+        throwMoveError(folder.openError, folder, name);
+    UniqueCopy copy = createCopy(folder, name);
     const UniqueHash hash = signedAs ? startSha256(sha256) : UniqueHash();
     unsigned long long copied = 0;
     if ((signedAs && !hash) || !copyContent(updateFile, copy.get(), buffer, hash.get(), copied) ||
         !flushFile(copy.get()))
-        throwMoveError(GetLastError(), dest); // a full disk: the old file stays
+        throwMoveError(GetLastError(), folder, name); // a full disk: the old file stays
     // The bytes checked are the bytes written: nobody writes into the update file meanwhile
     // (its handle shares no writes), and the copy is ours alone.
     if (signedAs && !isAsSigned(*signedAs, hash.get(), copied))
-        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, dest.shown,
-                              FileSystemError::Shown::WithoutPath);
-    const DWORD error = renameOverDest(copy.get(), dest, readOnly);
+        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownDest(folder, name));
+    const DWORD error = renameOverDest(copy.get(), folder, name, readOnly);
     if (error != ERROR_SUCCESS) {
         if (isRefusal(error))
             return error;
-        throwMoveError(error, dest);
+        throwMoveError(error, folder, name);
     }
     const UniqueFileHandle installed(copy.release());
     // Times and attributes as the update file has them, once the copy is dest: a
@@ -226,8 +231,7 @@ DWORD tryInstall(HANDLE updateFile, const Destination& dest, bool readOnly,
     // The new file is in place; an update file that stayed behind would be installed
     // again by the next run.
     if (!deleteOpened(updateFile))
-        throw FileSystemError(operation::remove, GetLastError(), dest.shown,
-                              FileSystemError::Shown::WithoutPath);
+        throw FileSystemError(operation::remove, GetLastError(), shownDest(folder, name));
     return ERROR_SUCCESS;
 }
 
@@ -238,15 +242,15 @@ namespace {
 // What stands at dest, opened for its attributes, when it is dest's own file: a plain
 // file with one name, where dest leads (another name of a file elsewhere, or a link,
 // gives none).
-UniqueFileHandle openDestsOwnFile(const Destination& dest)
+UniqueFileHandle openDestsOwnFile(const HeldFolder& folder, const std::wstring& name)
 {
-    DWORD error = ERROR_SUCCESS;
-    UniqueFileHandle old =
-        openInFolder(dest.folder, dest.name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
-                     Disposition::OpenExisting, error);
-    if (old && !isPlainFileAt(old.get(), dest.exact, dest.canonical))
-        old.reset();
-    return old;
+    OpenedFile old =
+        openInFolder(folder.handle.get(), name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                     shareAll, Disposition::OpenExisting);
+    if (old.handle && !isPlainFileAt(old.handle.get(), appendPath(folder.exact, name),
+                                     appendPath(folder.canonical, name)))
+        old.handle.reset();
+    return std::move(old.handle);
 }
 
 } // namespace
@@ -254,9 +258,9 @@ UniqueFileHandle openDestsOwnFile(const Destination& dest)
 // Only where the system has no rename that ignores the read-only attribute: a read-only
 // dest loses the attribute for the rename, through a handle on dest's own file, closed
 // before the rename, which any open handle on dest would fail.
-DWORD clearReadOnlyOfDest(const Destination& dest)
+DWORD clearReadOnlyOfDest(const HeldFolder& folder, const std::wstring& name)
 {
-    const UniqueFileHandle old = openDestsOwnFile(dest);
+    const UniqueFileHandle old = openDestsOwnFile(folder, name);
     const DWORD attributes = old ? attributesOf(old.get()) : 0;
     if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
         !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
@@ -264,56 +268,137 @@ DWORD clearReadOnlyOfDest(const Destination& dest)
     return attributes;
 }
 
-void restoreAttributesOfDest(const Destination& dest, DWORD attributes)
+void restoreAttributesOfDest(const HeldFolder& folder, const std::wstring& name, DWORD attributes)
 {
-    if (const UniqueFileHandle old = openDestsOwnFile(dest))
+    if (const UniqueFileHandle old = openDestsOwnFile(folder, name))
         setAttributesOf(old.get(), attributes);
 }
 
-void replaceFile(const Destination& dest, UniqueFileHandle updateFile,
-                 const OpenUpdateFile& openUpdateFile, std::vector<char>& copyBuffer,
-                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
+FileLocked::FileLocked(std::wstring dest)
+    : std::runtime_error("file stayed locked"), dest_(std::move(dest))
+{
+}
+
+void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
+                 std::vector<char>& copyBuffer, const ListedFile* signedAs,
+                 BCRYPT_ALG_HANDLE sha256)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
         // writes into it any more: whoever opens it after us has to let it be deleted
         // and may only read.
-        if (!updateFile)
-            updateFile = openUpdateFile();
+        if (!file.opened)
+            file.opened = reopen(file);
         bool readOnly = false;
-        if (updateFile && isWritable(dest, readOnly)) {
+        if (file.opened && isWritable(folder, name, readOnly)) {
             // Two lines for the one replacing install: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryInstall(updateFile.get(), dest, readOnly, copyBuffer, signedAs, sha256) ==
-                ERROR_SUCCESS)
+            if (tryInstall(file.opened.get(), folder, name, readOnly, copyBuffer, signedAs,
+                           sha256) == ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
-            throw FileLocked{dest.shown};
+            throw FileLocked(shownDest(folder, name));
         pause();
     }
 }
 
-void removeCopiesLeftIn(HANDLE folder, const std::wstring& exactFolder,
-                        const std::wstring& canonicalFolder)
+namespace {
+
+void removeCopiesLeftIn(const HeldFolder& folder)
 {
     WIN32_FIND_DATAW entry;
     const UniqueFindHandle find(FindFirstFileExW(
-        appendPath(exactFolder, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
+        appendPath(folder.exact, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
         FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
         const std::wstring name = entry.cFileName;
         if (!isCopyName(name))
             continue;
-        DWORD error = ERROR_SUCCESS;
-        const UniqueFileHandle copy =
-            openInFolder(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                         shareAll, Disposition::OpenExisting, error);
+        const OpenedFile copy = openInFolder(folder.handle.get(), name,
+                                             DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                             shareAll, Disposition::OpenExisting);
         // Wine follows a link at the name all the same: where the handle leads decides.
-        if (copy && isPlainFileAt(copy.get(), appendPath(exactFolder, name),
-                                  appendPath(canonicalFolder, name)))
-            deleteOpened(copy.get());
+        if (copy.handle && isPlainFileAt(copy.handle.get(), appendPath(folder.exact, name),
+                                         appendPath(folder.canonical, name)))
+            deleteOpened(copy.handle.get());
     }
+}
+
+// Readers may stay, writers may not. Attribute access too where the file allows it
+// (Wine refuses it on a read-only file), so that a read-only update file can be deleted
+// where the system has no deletion that ignores the attribute.
+OpenedFile openForInstall(const std::wstring& exact)
+{
+    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    OpenedFile file;
+    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
+        file.handle.reset(CreateFileW(exact.c_str(), access | attributes,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        file.error = file.handle ? ERROR_SUCCESS : GetLastError();
+        if (!isRefusal(file.error))
+            break;
+    }
+    return file;
+}
+
+} // namespace
+
+HeldFolder holdDestFolder(const std::wstring& exact)
+{
+    HeldFolder folder;
+    folder.exact = exact;
+    OpenedFile held = holdFolder(exact);
+    folder.handle = std::move(held.handle);
+    folder.openError = held.error;
+    if (folder.handle)
+        folder.canonical =
+            withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
+    return folder;
+}
+
+void readyToReceive(HeldFolder& folder, Durability& durability)
+{
+    if (!folder.handle || folder.receives)
+        return;
+    removeCopiesLeftIn(folder);
+    noteMoveInto(durability, folder.exact);
+    folder.receives = true;
+}
+
+UpdateFile openUpdateFile(const std::wstring& exact, const std::wstring& shown,
+                          const std::wstring& canonicalFolder, const std::wstring& name)
+{
+    UpdateFile file{exact, shown, appendPath(canonicalFolder, name), false, {}};
+    OpenedFile opened = openForInstall(exact);
+    if (opened.handle && isPlainFileAt(opened.handle.get(), exact, file.canonical)) {
+        file.ours = true;
+        file.opened = std::move(opened.handle);
+        return file;
+    }
+    // Refused outright (its owner has denied administrators): never moved by a name
+    // that could be pointed elsewhere meanwhile.
+    if (!opened.handle && opened.error != ERROR_SHARING_VIOLATION)
+        throw FileSystemError(operation::rename, opened.error, shown);
+    opened.handle.reset();
+    // A link, a shared name, or a file that another program holds: only looked at.
+    const UniqueFileHandle look = openToLook(exact, operation::weaklyCanonical, shown);
+    if (!look)
+        return file; // a link whose target is gone
+    const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
+    file.ours = opened.error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, file.canonical) &&
+                isPlainSingleFile(look.get());
+    file.canonical = leadsTo;
+    return file;
+}
+
+UniqueFileHandle reopen(const UpdateFile& file)
+{
+    OpenedFile again = openForInstall(file.exact);
+    if (again.handle && !isPlainFileAt(again.handle.get(), file.exact, file.canonical))
+        again.handle.reset();
+    return std::move(again.handle);
 }

@@ -2,7 +2,7 @@
 #include "fs/fs_error.h"
 #include "helpers/harness.h"
 #include "update/in_folder.h"
-#include "update/replace_seams.h"
+#include "update/install_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ TEST_F(Replacement, NewFileNeedsNoProbeRetry)
     writeFile(box_.updateDir + L"\\new.txt", "new");
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.log.find("File not writable"), std::string::npos) << run.log;
+    EXPECT_FALSE(contains(run.log, "File not writable"));
     EXPECT_EQ(readFile(box_.root + L"\\new.txt"), "new");
     EXPECT_FALSE(exists(box_.updateDir + L"\\new.txt"));
 }
@@ -59,13 +59,9 @@ TEST_F(Replacement, LockReleasedBetweenProbesIsWaitedFor)
     const int refused = countOf(log, "File not writable!! Tries: ");
     EXPECT_GE(refused, 1);
     EXPECT_LE(refused, 2) << log;
-    EXPECT_NE(log.find(logLines({"dest=" + logged(dest), "File not writable!! Tries: 0"})),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("File not writable!! Tries: " + std::to_string(refused - 1) +
-                       "\r\nRemove it\r\nMove it\r\n"),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(contains(log, logLines({"dest=" + logged(dest), "File not writable!! Tries: 0"})));
+    EXPECT_TRUE(contains(log, "File not writable!! Tries: " + std::to_string(refused - 1) +
+                                  "\r\nRemove it\r\nMove it\r\n"));
     EXPECT_EQ(readFile(dest), "new");
 }
 
@@ -87,13 +83,12 @@ TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
     lock.reset();
 
     const std::string log = readFile(box_.log);
-    EXPECT_NE(log.find(logLines({"dest=" + logged(dest), "File not writable!! Tries: 0",
-                                 "File not writable!! Tries: 1", "File not writable!! Tries: 2",
-                                 "File not writable!! Tries: 3"})),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(
+        contains(log, logLines({"dest=" + logged(dest), "File not writable!! Tries: 0",
+                                "File not writable!! Tries: 1", "File not writable!! Tries: 2",
+                                "File not writable!! Tries: 3"})));
     const std::string lastLine = "File not writable!! Tries: 3\r\n";
-    EXPECT_EQ(log.substr(log.size() - lastLine.size()), lastLine);
+    EXPECT_TRUE(endsWith(log, lastLine));
     EXPECT_EQ(readFile(dest), "old");
     EXPECT_EQ(readFile(box_.updateDir + L"\\locked.dll"), "new");
     // Files before the locked one in the listing were moved; the rest wait in the
@@ -123,7 +118,7 @@ TEST_F(Replacement, ReadOnlyFileInTheWayIsReplaced)
     writeFile(box_.updateDir + L"\\data", "new");
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_EQ(run.log.find("File not writable"), std::string::npos) << run.log;
+    EXPECT_FALSE(contains(run.log, "File not writable"));
     EXPECT_EQ(readFile(dest), "new");
     SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -185,7 +180,7 @@ TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
     EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
     const std::string log = readFile(box_.log);
     const std::string tail = logLines({"dest=" + logged(dest), "Remove it", "Move it"});
-    ASSERT_NE(log.find(tail), std::string::npos) << log;
+    ASSERT_TRUE(contains(log, tail));
     EXPECT_EQ(log.substr(log.find(tail) + tail.size()),
               "Exception: rename: " + systemMessage(ERROR_PATH_NOT_FOUND) + "\r\n");
     EXPECT_EQ(readFile(box_.updateDir + L"\\newdir\\f.txt"), "new");
@@ -241,7 +236,7 @@ TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesL
 // Where the system has no rename that ignores the read-only attribute (Windows before 10
 // 1809, some volumes), dest's attribute is cleared for the rename: only on dest's own
 // file, never on the file elsewhere that a link or another name at dest leads to. Wine
-// never takes that way (see replace_seams.h), so the test calls it.
+// never takes that way (see install_seams.h), so the test calls it.
 TEST_F(Replacement, ClearingDestsAttributeSeamReachesOnlyDestsOwnFile)
 {
     const std::wstring outside = box_.base + L"\\outside.dll";
@@ -252,30 +247,21 @@ TEST_F(Replacement, ClearingDestsAttributeSeamReachesOnlyDestsOwnFile)
     const bool soft = makeFileLink(outside, box_.root + L"\\soft.dll", &why);
     for (const std::wstring& path : {outside, box_.root + L"\\own.dll"})
         ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
-    DWORD error = ERROR_SUCCESS;
-    const UniqueFileHandle folder = holdFolder(L"\\\\?\\" + box_.root, error);
-    ASSERT_TRUE(folder) << error;
-    const auto destOf = [&](const std::wstring& name) {
-        return Destination{box_.root + L"\\" + name,
-                           L"\\\\?\\" + box_.root + L"\\" + name,
-                           weaklyCanonical(box_.root) + L"\\" + name,
-                           folder.get(),
-                           ERROR_SUCCESS,
-                           name};
-    };
+    const HeldFolder folder = holdDestFolder(L"\\\\?\\" + box_.root + L"\\");
+    ASSERT_TRUE(folder.handle) << folder.openError;
     const auto readOnly = [](const std::wstring& path) {
         return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
     };
     for (const wchar_t* name : {L"hard.dll", L"soft.dll"}) {
         if (std::wstring(name) == L"soft.dll" && !soft)
             continue;
-        EXPECT_EQ(clearReadOnlyOfDest(destOf(name)), 0u) << testing::PrintToString(name);
+        EXPECT_EQ(clearReadOnlyOfDest(folder, name), 0u) << testing::PrintToString(name);
         EXPECT_TRUE(readOnly(outside)) << testing::PrintToString(name);
     }
-    const DWORD was = clearReadOnlyOfDest(destOf(L"own.dll"));
+    const DWORD was = clearReadOnlyOfDest(folder, L"own.dll");
     EXPECT_TRUE(was & FILE_ATTRIBUTE_READONLY);
     EXPECT_FALSE(readOnly(box_.root + L"\\own.dll"));
-    restoreAttributesOfDest(destOf(L"own.dll"), was);
+    restoreAttributesOfDest(folder, L"own.dll", was);
     EXPECT_TRUE(readOnly(box_.root + L"\\own.dll"));
     for (const std::wstring& path : {outside, box_.root + L"\\own.dll"})
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
