@@ -4,6 +4,10 @@
 // time a waiting updater spends.
 // Runs under Wine (or on Windows); every timing is taken on a fresh, identical tree.
 #include "common/unique_any.h"
+#include "support/files.h"
+#include "support/platform.h"
+#include "support/processes.h"
+#include "support/update_tree.h"
 
 #include <windows.h>
 
@@ -13,80 +17,36 @@
 #include <string>
 #include <vector>
 
+// The support library's way to say that a tree could not be laid out.
+void reportSetupFailure(const std::string& what)
+{
+    std::fprintf(stderr, "setup: %s\n", what.c_str());
+}
+
 namespace {
-
-std::wstring exeDir()
-{
-    wchar_t path[MAX_PATH];
-    std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-    return dir.substr(0, dir.find_last_of(L'\\'));
-}
-
-void makeDirs(const std::wstring& path)
-{
-    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos;
-         pos = path.find(L'\\', pos + 1))
-        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
-    CreateDirectoryW(path.c_str(), nullptr);
-}
-
-void removeTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find.get(), &data));
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-void writeFile(const std::wstring& path, const std::string& content)
-{
-    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    // On the disk before any program is timed: a run must not pay for writing back the
-    // tree it was given (a tree that is signed first, which takes seconds, would start
-    // cleaner than one that is not, and the builds would not be compared fairly).
-    FlushFileBuffers(file.get());
-}
 
 struct Tree {
     std::wstring root;
     std::wstring update;
+    UpdateTree files;
 };
 
 // `files` files of `size` bytes in `folders` folders; every second one replaces a
-// file that the root already has.
+// file that the root already has. Each file is on the disk before any program is timed:
+// a run must not pay for writing back the tree it was given (a tree that is signed first,
+// which takes seconds, would start cleaner than one that is not).
 Tree makeTree(const std::wstring& base, int files, int folders, size_t size)
 {
     removeTree(base);
-    Tree tree{base + L"\\root", base + L"\\root\\resources\\update"};
-    const std::string content(size, 'u');
-    for (int folder = 0; folder < folders; ++folder) {
-        const std::wstring name = L"\\folder" + std::to_wstring(folder);
-        makeDirs(tree.update + name);
-        makeDirs(tree.root + name);
-    }
-    for (int i = 0; i < files; ++i) {
-        const std::wstring name =
-            L"\\folder" + std::to_wstring(i % folders) + L"\\file" + std::to_wstring(i) + L".dat";
-        writeFile(tree.update + name, content);
-        if (i % 2 == 0)
-            writeFile(tree.root + name, "old");
-    }
-    CopyFileW((exeDir() + L"\\Updater.exe").c_str(), (tree.update + L"\\Updater.exe").c_str(),
-              FALSE);
+    Tree tree{base + L"\\root", base + L"\\root\\resources\\update", {}};
+    tree.files.chains = folders;
+    tree.files.filesPerFolder = files / folders;
+    tree.files.bytes = size;
+    tree.files.oldCounterparts = true;
+    tree.files.flushed = true;
+    makeDirs(tree.update);
+    layOut(tree.files, tree.update, tree.root);
+    copyFile(binDir() + L"\\Updater.exe", tree.update + L"\\Updater.exe");
     return tree;
 }
 
@@ -100,7 +60,7 @@ struct Child {
 Child startDetachedFromUs(const std::wstring& program, const std::wstring& workDir,
                           const std::wstring& args, DWORD parentLivesMs)
 {
-    std::wstring commandLine = L"\"" + exeDir() + L"\\bench.exe\" --spawn " +
+    std::wstring commandLine = L"\"" + binDir() + L"\\bench.exe\" --spawn " +
                                std::to_wstring(GetCurrentProcessId()) + L" " +
                                std::to_wstring(parentLivesMs) + L" \"" + program + L"\" \"" +
                                workDir + L"\" " + args;
@@ -176,17 +136,15 @@ double timedRun(const std::wstring& program, const Tree& tree)
     return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
-bool allApplied(const Tree& tree, int files, int folders, size_t size)
+// Whether every file of the tree was installed; says on the console what was not.
+bool allApplied(const Tree& tree, const wchar_t* program)
 {
-    for (int i = 0; i < files; ++i) {
-        const std::wstring name =
-            L"\\folder" + std::to_wstring(i % folders) + L"\\file" + std::to_wstring(i) + L".dat";
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW((tree.root + name).c_str(), GetFileExInfoStandard, &data) ||
-            data.nFileSizeLow != size)
-            return false;
-    }
-    return true;
+    const Standing standing = whereFilesStand(tree.files, tree.update, tree.root);
+    const bool all = standing.installed == static_cast<int>(filesOf(tree.files).size());
+    if (!all)
+        std::fprintf(stderr, "%ls: %d installed, %d waiting, %d in both places, %d lost\n", program,
+                     standing.installed, standing.waiting, standing.both, standing.lost);
+    return all;
 }
 
 struct Seconds {
@@ -195,60 +153,51 @@ struct Seconds {
 
 #ifdef QLU_SIGNING_KEYS
 // The tree signed as the publisher would sign it (with the test key the build made), for
-// the signed-updates build of the updater, which is then put in the tree. Not timed.
+// the signed-updates build of the updater. Not timed.
 bool signTree(const Tree& tree)
 {
-    CopyFileW((exeDir() + L"\\UpdaterSigned.exe").c_str(), (tree.update + L"\\Updater.exe").c_str(),
-              FALSE);
-    using UnixFileName = char*(CDECL*)(const wchar_t*);
-    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* const folder = unixFileName ? unixFileName(tree.update.c_str()) : nullptr;
-    if (!folder)
-        return false;
     const std::string script = QLU_SIGN_SCRIPT;
     const std::string keys = QLU_SIGNING_KEYS;
-    const std::string arguments =
-        "\"" + script + "\" \"" + keys + "/publisher.pem\" \"" + folder + "\" 1";
-    HeapFree(GetProcessHeap(), 0, folder);
-    std::wstring commandLine = L"Z:\\bin\\bash " + std::wstring(arguments.begin(), arguments.end());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(L"Z:\\bin\\bash", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info))
-        return false;
-    const UniqueHandle process(info.hProcess);
-    const UniqueHandle thread(info.hThread);
-    // Wine gives no handle to wait on for a Linux program: the list appears whole.
-    const std::wstring list = tree.update + L"\\Updater.manifest";
-    for (int i = 0; i < 6000; ++i, Sleep(20))
-        if (GetFileAttributesW(list.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
+    const std::wstring arguments =
+        inQuotes(std::wstring(script.begin(), script.end())) + L" " +
+        inQuotes(std::wstring(keys.begin(), keys.end()) + L"/publisher.pem") + L" " +
+        inQuotes(linuxPath(tree.update)) + L" 1";
+    std::string why;
+    // A few milliseconds per file, on the publisher's side.
+    const DWORD limit = 60000 + 20 * static_cast<DWORD>(filesOf(tree.files).size());
+    if (runLinuxUntilFileExists(L"bash", arguments, tree.update + L"\\Updater.manifest", &why,
+                                limit))
+        return true;
+    std::fprintf(stderr, "signing: %s\n", why.c_str());
     return false;
 }
 #endif
 
 // Best of three rounds of each program, each on a fresh tree of its own, in turn: the
-// machine's noise falls on all three alike.
+// machine's noise falls on all of them alike. Every tree is made the same way, signed
+// too where the build signs (the other programs take the list for one of the updater's
+// own files, or for one file more): a tree that was signed, which takes seconds, starts
+// from another state of the disk than one that was not.
 Seconds measure(const std::wstring& base, int files, int folders, size_t size, bool& complete)
 {
     Seconds best;
-    const auto run = [&](double& seconds, const std::wstring& program, bool inTree) {
+    const auto run = [&](double& seconds, const std::wstring& program, const wchar_t* updater) {
         const Tree tree = makeTree(base + L"\\t", files, folders, size);
-        seconds = std::min(seconds, timedRun(inTree ? tree.update + program : program, tree));
-        complete = complete && allApplied(tree, files, folders, size);
+#ifdef QLU_SIGNING_KEYS
+        complete = signTree(tree) && complete;
+#endif
+        if (updater)
+            copyFile(binDir() + L"\\" + updater, tree.update + L"\\Updater.exe");
+        const std::wstring path = updater ? tree.update + L"\\Updater.exe" : program;
+        seconds = std::min(seconds, timedRun(path, tree));
+        complete = allApplied(tree, program.c_str()) && complete;
     };
     for (int round = 0; round < 3; ++round) {
-        run(best.updater, L"\\Updater.exe", true);
-        run(best.floor, exeDir() + L"\\design_floor.exe", false);
-        run(best.bare, exeDir() + L"\\bare_mover.exe", false);
+        run(best.updater, L"Updater.exe", L"Updater.exe");
+        run(best.floor, binDir() + L"\\design_floor.exe", nullptr);
+        run(best.bare, binDir() + L"\\bare_mover.exe", nullptr);
 #ifdef QLU_SIGNING_KEYS
-        const Tree tree = makeTree(base + L"\\t", files, folders, size);
-        complete = complete && signTree(tree);
-        best.signedUpdater =
-            std::min(best.signedUpdater, timedRun(tree.update + L"\\Updater.exe", tree));
-        complete = complete && allApplied(tree, files, folders, size);
+        run(best.signedUpdater, L"UpdaterSigned.exe", L"UpdaterSigned.exe");
 #endif
     }
     removeTree(base + L"\\t");
@@ -272,62 +221,15 @@ void compare(const std::wstring& base, const Seconds& startUp, int files, int fo
                 complete ? "" : " INCOMPLETE");
 }
 
-// Processor time of a Wine process in milliseconds, from Linux's /proc through Z:.
-long long processorMillis(const std::wstring& commandLinePart)
-{
-    const std::string part(commandLinePart.begin(), commandLinePart.end());
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &data));
-    long long result = -1;
-    if (!find)
-        return result;
-    do {
-        const std::wstring pid = data.cFileName;
-        if (pid.find_first_not_of(L"0123456789") != std::wstring::npos)
-            continue;
-        char buffer[4096] = {};
-        DWORD read = 0;
-        UniqueFileHandle file(CreateFileW((L"Z:\\proc\\" + pid + L"\\cmdline").c_str(),
-                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                          nullptr));
-        if (!file)
-            continue;
-        ReadFile(file.get(), buffer, sizeof buffer - 1, &read, nullptr);
-        std::replace(buffer, buffer + read, '\0', ' ');
-        if (std::string(buffer, read).find(part) == std::string::npos)
-            continue;
-        file.reset(CreateFileW((L"Z:\\proc\\" + pid + L"\\stat").c_str(), GENERIC_READ,
-                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        read = 0;
-        ReadFile(file.get(), buffer, sizeof buffer - 1, &read, nullptr);
-        const std::string stat(buffer, read);
-        const char* fields = stat.c_str() + stat.rfind(')') + 2;
-        long long user = 0, system = 0;
-        for (int field = 3; field <= 15 && *fields; ++field) {
-            if (field == 14)
-                user = std::atoll(fields);
-            if (field == 15)
-                system = std::atoll(fields);
-            while (*fields && *fields != ' ')
-                ++fields;
-            while (*fields == ' ')
-                ++fields;
-        }
-        result = (user + system) * 10;
-        break;
-    } while (FindNextFileW(find.get(), &data));
-    return result;
-}
-
 void waitingProcessorTime(const std::wstring& base)
 {
     Tree tree = makeTree(base + L"\\w", 0, 1, 0);
     const std::wstring updater = tree.update + L"\\Updater.exe";
     Child child = startDetachedFromUs(updater, tree.update, tree.root, 3500);
     Sleep(250);
-    const long long before = processorMillis(updater);
+    const long long before = processorMillis(child.process.get(), updater);
     Sleep(3000);
-    const long long after = processorMillis(updater);
+    const long long after = processorMillis(child.process.get(), updater);
     WaitForSingleObject(child.process.get(), INFINITE);
     removeTree(base + L"\\w");
     if (before < 0 || after < 0)
@@ -343,7 +245,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc > 1 && std::wstring(argv[1]) == L"--spawn")
         return spawn(argc, argv);
-    const std::wstring base = argc > 1 ? argv[1] : exeDir() + L"\\bench-trees";
+    const std::wstring base = argc > 1 ? argv[1] : binDir() + L"\\bench-trees";
     std::printf("| tree | Updater.exe files/s | design floor files/s | bare moves files/s | "
                 "to floor | to bare | signed-updates build files/s | signed to unsigned |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");

@@ -49,8 +49,8 @@ void applyFile(Floor& floor, const std::wstring& source, const std::wstring& des
     GetFinalPathNameByHandleW(file.get(), final, 1024, FILE_NAME_NORMALIZED);
     writeLine(floor, L"relativePath=\"" + std::wstring(source.size() / 2, L'r') + L"\"");
     writeLine(floor, L"dest=\"" + dest + L"\"");
-    const OpenedFile probe =
-        openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting);
+    // The probe: opened and let go.
+    openInFolder(folder, name, GENERIC_WRITE, 0, Disposition::OpenExisting).handle.reset();
     writeLine(floor, L"Remove it");
     writeLine(floor, L"Move it");
     const UniqueFileHandle copy =

@@ -188,11 +188,8 @@ DWORD renameOverDest(HANDLE copy, const HeldFolder& folder, const std::wstring& 
 {
     if (const std::optional<DWORD> answer = renameReplacingAnyFile(copy, folder.handle.get(), name))
         return *answer;
-    const DWORD cleared = readOnly ? clearReadOnlyOfDest(folder, name) : 0;
-    const DWORD error = renameReplacing(copy, folder.handle.get(), name);
-    if (error != ERROR_SUCCESS && cleared != 0)
-        restoreAttributesOfDest(folder, name, cleared);
-    return error;
+    return readOnly ? renameOverReadOnlyDest(copy, folder, name)
+                    : renameReplacing(copy, folder.handle.get(), name);
 }
 
 // One try of the install: the old file stays at dest whenever the new one does not
@@ -255,23 +252,23 @@ UniqueFileHandle openDestsOwnFile(const HeldFolder& folder, const std::wstring& 
 
 } // namespace
 
-// Only where the system has no rename that ignores the read-only attribute: a read-only
-// dest loses the attribute for the rename, through a handle on dest's own file, closed
-// before the rename, which any open handle on dest would fail.
-DWORD clearReadOnlyOfDest(const HeldFolder& folder, const std::wstring& name)
+// The attribute is cleared through a handle on dest's own file, closed before the rename,
+// which any open handle on dest would fail; and put back through another such handle.
+DWORD renameOverReadOnlyDest(HANDLE copy, const HeldFolder& folder, const std::wstring& name)
 {
-    const UniqueFileHandle old = openDestsOwnFile(folder, name);
-    const DWORD attributes = old ? attributesOf(old.get()) : 0;
-    if (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-        !setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
-        return 0;
-    return attributes;
-}
-
-void restoreAttributesOfDest(const HeldFolder& folder, const std::wstring& name, DWORD attributes)
-{
-    if (const UniqueFileHandle old = openDestsOwnFile(folder, name))
-        setAttributesOf(old.get(), attributes);
+    DWORD cleared = 0;
+    if (const UniqueFileHandle old = openDestsOwnFile(folder, name)) {
+        const DWORD attributes = attributesOf(old.get());
+        if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+            setAttributesOf(old.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
+            cleared = attributes;
+    }
+    const DWORD error = renameReplacing(copy, folder.handle.get(), name);
+    if (error != ERROR_SUCCESS && cleared != 0) {
+        if (const UniqueFileHandle old = openDestsOwnFile(folder, name))
+            setAttributesOf(old.get(), cleared);
+    }
+    return error;
 }
 
 FileLocked::FileLocked(std::wstring dest)

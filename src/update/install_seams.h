@@ -9,10 +9,9 @@
 
 #include <windows.h>
 
-// Clears the read-only attribute of what stands at `name` in `folder` (dest), when that
-// is a plain file with one name where dest leads. Gives its attributes as they were, or
-// 0 when nothing was changed.
-DWORD clearReadOnlyOfDest(const HeldFolder& folder, const std::wstring& name);
-
-// Puts `attributes` back on what stands at dest, checked the same way.
-void restoreAttributesOfDest(const HeldFolder& folder, const std::wstring& name, DWORD attributes);
+// The rename over a read-only dest where the system has no rename that ignores the
+// attribute: dest loses the attribute for the rename, only when it is dest's own file (a
+// plain file with one name where dest leads: never a file elsewhere that a link or
+// another name leads to), and gets it back when the rename fails. Gives ERROR_SUCCESS or
+// the rename's code.
+DWORD renameOverReadOnlyDest(HANDLE copy, const HeldFolder& folder, const std::wstring& name);

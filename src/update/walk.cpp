@@ -1,11 +1,14 @@
 #include "update/walk.h"
 
+#include "update/walk_seams.h"
+
 #include "common/unique_any.h"
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
 #include "log/run_log.h"
 #include "update/durability.h"
+#include "update/durability_seams.h"
 #include "update/in_folder.h"
 #include "update/own_files.h"
 #include "update/install.h"
@@ -245,7 +248,8 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 } // namespace
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList)
+                     const SignedList* signedList,
+                     const std::function<bool(const std::wstring& volumePath)>& flushVolume)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -258,5 +262,11 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
-    flushAfterLastMove(target.durability);
+    flushAfterLastMove(target.durability, flushVolume);
+}
+
+void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
+                     const SignedList* signedList)
+{
+    applyUpdateTree(updateDir, targetDir, signedList, flushVolume);
 }

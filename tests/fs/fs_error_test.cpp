@@ -5,17 +5,29 @@
 
 TEST(FileSystemError, MessageIsOperationAndSystemDescriptionOnOneLine)
 {
-    const FileSystemError error("rename", ERROR_PATH_NOT_FOUND, L"C:\\a");
-    const std::string message = error.what();
-    EXPECT_EQ(message.rfind("rename: ", 0), 0u) << message;
-    EXPECT_GT(message.size(), std::string("rename: ").size());
+    const std::string message = FileSystemError("rename", ERROR_PATH_NOT_FOUND, L"C:\\a").what();
+    EXPECT_EQ(message, "rename: " + systemMessage(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(message.find_first_of("\r\n"), std::string::npos) << message;
     EXPECT_NE(message.back(), ' ');
-    // The path travels with the error but stays out of its message.
-    EXPECT_FALSE(contains(message, "C:\\a"));
-    EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(error.operation(), "rename");
-    EXPECT_EQ(error.path(), L"C:\\a");
+}
+
+// The log names the path of every failure but a move's or a removal's, whose "dest="
+// line stands just before.
+TEST(FileSystemError, LogShowsThePathOfEveryFailureButAMoveOrARemoval)
+{
+    const struct {
+        const char* operation;
+        const wchar_t* path;
+        bool shown;
+    } cases[] = {
+        {operation::rename, L"C:\\a", false},         {operation::remove, L"C:\\a", false},
+        {operation::weaklyCanonical, L"C:\\a", true}, {operation::signedList, L"C:\\a", true},
+        {operation::listFolder, L"C:\\a", true},      {operation::weaklyCanonical, L"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileSystemError(c.operation, ERROR_ACCESS_DENIED, c.path).pathShownInLog(),
+                  c.shown)
+            << c.operation << " " << testing::PrintToString(std::wstring(c.path));
 }
 
 TEST(FileSystemError, DescriptionComesFromTheSystemForEachCode)

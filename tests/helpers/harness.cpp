@@ -1,5 +1,4 @@
 #include "helpers/harness.h"
-#include "helpers/process_start.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +11,9 @@
 #include <cwchar>
 #include <vector>
 
-std::wstring binDir()
+void reportSetupFailure(const std::string& what)
 {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L'\\'));
+    ADD_FAILURE() << what;
 }
 
 std::wstring updaterBuild()
@@ -50,48 +46,6 @@ std::wstring testName()
 }
 
 } // namespace
-
-void makeDirs(const std::wstring& path)
-{
-    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos;
-         pos = path.find(L'\\', pos + 1))
-        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
-    CreateDirectoryW(path.c_str(), nullptr);
-}
-
-void writeFile(const std::wstring& path, const std::string& content)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << "cannot create " << testing::PrintToString(path);
-    DWORD written = 0;
-    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-}
-
-std::string readFile(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return "<missing>";
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    return content;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void copyFile(const std::wstring& from, const std::wstring& to)
-{
-    ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE)) << "copy failed: " << GetLastError();
-}
 
 Sandbox makeSandbox(const std::wstring& baseDir)
 {
@@ -230,18 +184,6 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
     started.thread.reset(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(thread)));
     started.pid = pid;
     return started;
-}
-
-DWORD scaledTimeout(DWORD milliseconds)
-{
-    static const double factor = [] {
-        wchar_t text[32] = {};
-        const DWORD length = GetEnvironmentVariableW(L"QLU_TIME_FACTOR", text, 32);
-        const double value = length > 0 && length < 32 ? std::wcstod(text, nullptr) : 1.0;
-        return value >= 1.0 ? value : 1.0;
-    }();
-    const double scaled = milliseconds * factor;
-    return scaled >= 4.0e9 ? INFINITE - 1 : static_cast<DWORD>(scaled);
 }
 
 DWORD exitCodeOf(HANDLE process, DWORD timeoutMs)
@@ -489,21 +431,6 @@ void answerMessageBox(HWND box, int button)
     PostMessageW(box, WM_COMMAND, button, 0);
 }
 
-std::vector<std::wstring> listing(const std::wstring& dir)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
-    if (!find)
-        return names;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(find.get(), &data));
-    return names;
-}
-
 std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine)
 {
     int count = 0;
@@ -512,11 +439,6 @@ std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine)
     for (int i = 0; argv && i < count; ++i)
         args.emplace_back(argv.get()[i]);
     return args;
-}
-
-std::wstring inQuotes(const std::wstring& argument)
-{
-    return L"\"" + argument + L"\"";
 }
 
 std::string runEndLines()

@@ -4,7 +4,11 @@
 // through the launcher stand-in, which becomes the updater's parent.
 
 #include "common/unique_any.h"
-#include "helpers/platform.h"
+#include "support/files.h"
+#include "support/platform.h"
+#include "support/processes.h"
+#include "support/update_tree.h"
+#include "support/waiting.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +18,6 @@
 #include <vector>
 #include <string>
 
-std::wstring binDir();
 std::wstring updaterBuild(); // the Updater.exe the build made
 
 // A fresh tree for one test: <base>\root with root\resources\update holding a copy of
@@ -34,12 +37,6 @@ protected:
     void SetUp() override { box_ = makeSandbox(); }
     Sandbox box_;
 };
-
-void makeDirs(const std::wstring& path);
-void writeFile(const std::wstring& path, const std::string& content);
-std::string readFile(const std::wstring& path);
-bool exists(const std::wstring& path);
-void copyFile(const std::wstring& from, const std::wstring& to);
 
 struct StartOptions {
     std::wstring args;             // the text after the program path, verbatim
@@ -76,22 +73,6 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 // Starts the updater through a stand-in that has ended before the updater runs: a run
 // without a parent, whose log holds no lines of the wait.
 Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
-
-// Every time limit of a test, multiplied by the factor that the environment variable
-// QLU_TIME_FACTOR gives (default 1; a loaded CI host may set 3): a limit only catches
-// a run that would never end, and must not fail one that is merely slow.
-DWORD scaledTimeout(DWORD milliseconds);
-
-// Polls until `done` holds; false when it does not within the time limit (scaled).
-template <typename Done> bool waitUntil(Done done, DWORD timeoutMs = 10000)
-{
-    const ULONGLONG end = GetTickCount64() + scaledTimeout(timeoutMs);
-    for (; !done(); Sleep(20)) {
-        if (GetTickCount64() >= end)
-            return false;
-    }
-    return true;
-}
 
 // Polls until the sandbox's log holds `part`; false when it does not within the time
 // limit (scaled).
@@ -165,9 +146,6 @@ HWND waitForWindowOfImage(const std::wstring& image, const std::wstring& caption
 std::wstring messageBoxText(HWND box);
 void answerMessageBox(HWND box, int button);
 
-// The names of a folder in the order the file system lists them, "." and ".." left out.
-std::vector<std::wstring> listing(const std::wstring& dir);
-
 // Skips the test, with the platform's reason, when `done` is false. `done` may set
 // the string `why` that this macro declares:
 //     SKIP_UNLESS(makeJunction(target, link, &why));
@@ -189,9 +167,6 @@ std::vector<std::wstring> listing(const std::wstring& dir);
 
 // A command line split into its elements as CommandLineToArgvW splits it.
 std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine);
-
-// An argument in double quotes, as the launcher passes the root folder.
-std::wstring inQuotes(const std::wstring& argument);
 
 // The last three lines of a complete run.
 std::string runEndLines();

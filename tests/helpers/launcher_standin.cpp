@@ -16,7 +16,7 @@
 //   QLU_HIDE_IMAGE  "1": move the updater's file away before it runs, so that every
 //                   request for an elevated twin fails (as when the user declines)
 #include "common/unique_any.h"
-#include "helpers/process_start.h"
+#include "support/processes.h"
 
 #include <windows.h>
 

@@ -2,6 +2,7 @@
 // them, with a stand-in for the flush itself.
 #include "helpers/harness.h"
 #include "update/durability_seams.h"
+#include "update/walk_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -24,4 +25,19 @@ TEST(DurabilitySeam, EachVolumeThatReceivedFilesIsFlushedOnceAfterTheLastInstall
     });
     ASSERT_EQ(flushed.size(), 2u);
     EXPECT_NE(flushed[0], flushed[1]);
+}
+
+// The walk flushes the volume it installed into once, after its last install.
+TEST(DurabilitySeam, WalkFlushesTheRootsVolumeAfterItsLastInstall)
+{
+    const Sandbox box = makeSandbox();
+    for (const wchar_t* name : {L"\\a.txt", L"\\z.txt"})
+        writeFile(box.updateDir + name, "new");
+    int flushes = 0;
+    applyUpdateTree(box.updateDir, box.root, nullptr, [&](const std::wstring&) {
+        ++flushes;
+        EXPECT_EQ(readFile(box.root + L"\\z.txt"), "new") << "flushed before the last install";
+        return true;
+    });
+    EXPECT_EQ(flushes, 1);
 }

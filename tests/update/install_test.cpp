@@ -41,63 +41,78 @@ TEST_F(Replacement, NewFileNeedsNoProbeRetry)
     EXPECT_FALSE(exists(box_.updateDir + L"\\new.txt"));
 }
 
-TEST_F(Replacement, LockReleasedBetweenProbesIsWaitedFor)
+// dest held by another program: a lock that refuses the probe, a handle that only reads
+// attributes (a shell window, the indexer: Windows refuses to replace a file that any
+// program has open, so each refused rename is a try), a game reading its archive with
+// read and write sharing but none for deletion. Let go about 0.8 s after the first
+// refused try, the install goes on; held through every try (1.5 s), the update stops
+// with the message, the old file stays, and of the files around it only those listed
+// before it were installed.
+TEST_F(Replacement, HeldDestIsTriedAgainUntilLetGoOrTheTriesRunOut)
 {
-    const std::wstring dest = box_.root + L"\\locked.dll";
-    writeFile(dest, "old");
-    writeFile(box_.updateDir + L"\\locked.dll", "new");
-    UniqueFileHandle lock(CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(lock);
-    Started started = start();
-    // Let go about 0.8 s after the first refused probe.
-    EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
-    Sleep(800);
-    lock.reset();
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    const std::string log = readFile(box_.log);
-    const int refused = countOf(log, "File not writable!! Tries: ");
-    EXPECT_GE(refused, 1);
-    EXPECT_LE(refused, 2) << log;
-    EXPECT_TRUE(contains(log, logLines({"dest=" + logged(dest), "File not writable!! Tries: 0"})));
-    EXPECT_TRUE(contains(log, "File not writable!! Tries: " + std::to_string(refused - 1) +
-                                  "\r\nRemove it\r\nMove it\r\n"));
-    EXPECT_EQ(readFile(dest), "new");
-}
-
-TEST_F(Replacement, LockHeldThroughEveryProbeStopsTheUpdateLoudly)
-{
-    const std::wstring dest = box_.root + L"\\locked.dll";
-    writeFile(dest, "old");
-    for (const wchar_t* name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
-        writeFile(box_.updateDir + name, "new");
-    UniqueFileHandle lock(CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(lock);
-
-    const ULONGLONG begin = GetTickCount64();
-    Started started = start();
-    answerMessageBoxShowing(started.pid, failureText(dest));
-    EXPECT_GE(GetTickCount64() - begin, 1400u);
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-    lock.reset();
-
-    const std::string log = readFile(box_.log);
-    EXPECT_TRUE(
-        contains(log, logLines({"dest=" + logged(dest), "File not writable!! Tries: 0",
-                                "File not writable!! Tries: 1", "File not writable!! Tries: 2",
-                                "File not writable!! Tries: 3"})));
-    const std::string lastLine = "File not writable!! Tries: 3\r\n";
-    EXPECT_TRUE(endsWith(log, lastLine));
-    EXPECT_EQ(readFile(dest), "old");
-    EXPECT_EQ(readFile(box_.updateDir + L"\\locked.dll"), "new");
-    // Files before the locked one in the listing were moved; the rest wait in the
-    // update folder for the next run.
-    for (const std::wstring& name : {std::wstring(L"a.txt"), std::wstring(L"z.txt")}) {
-        const bool moved =
-            log.find(subPathLine(box_.updateDir + L"\\" + name)) != std::string::npos;
-        EXPECT_EQ(exists(box_.root + L"\\" + name), moved) << name;
-        EXPECT_EQ(exists(box_.updateDir + L"\\" + name), !moved) << name;
+    const struct {
+        const char* what;
+        DWORD access;
+        DWORD share;
+        bool letGo;
+        bool probeRefuses; // else the probe passes and the rename is refused
+    } holders[] = {
+        {"locked, let go", GENERIC_READ, 0, true, true},
+        {"attributes only, let go", FILE_READ_ATTRIBUTES,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
+        {"locked through every try", GENERIC_READ, 0, false, true},
+        {"read, sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false,
+         true},
+    };
+    const std::wstring base = box_.base;
+    int round = 0;
+    for (const auto& holder : holders) {
+        SCOPED_TRACE(holder.what);
+        box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
+        const std::wstring dest = box_.root + L"\\locked.dll";
+        writeFile(dest, "old");
+        for (const wchar_t* name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
+            writeFile(box_.updateDir + name, "new");
+        UniqueFileHandle held(CreateFileW(dest.c_str(), holder.access, holder.share, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        const ULONGLONG begin = GetTickCount64();
+        Started started = start();
+        std::string log;
+        if (holder.letGo) {
+            EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
+            Sleep(800);
+            held.reset();
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+            log = readFile(box_.log);
+            const int refused = countOf(log, "File not writable!! Tries: ");
+            EXPECT_TRUE(refused >= 1 && refused <= 3) << log; // it waited, and did not give up
+            EXPECT_TRUE(contains(log, "File not writable!! Tries: " + std::to_string(refused - 1) +
+                                          "\r\nRemove it\r\nMove it\r\n"));
+        } else {
+            answerMessageBoxShowing(started.pid, failureText(dest));
+            EXPECT_GE(GetTickCount64() - begin, 1400u);
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+            held.reset();
+            log = readFile(box_.log);
+            EXPECT_EQ(countOf(log, "File not writable!! Tries: "), 4);
+            EXPECT_TRUE(endsWith(log, "File not writable!! Tries: 3\r\n"));
+        }
+        // A refusing probe comes before any step of the install, at every try.
+        std::string refusals;
+        for (int tries = 0; tries < (holder.letGo ? 1 : 4); ++tries)
+            refusals += "File not writable!! Tries: " + std::to_string(tries) + "\r\n";
+        if (holder.probeRefuses) {
+            EXPECT_TRUE(contains(log, "dest=" + logged(dest) + "\r\n" + refusals));
+        }
+        EXPECT_EQ(readFile(dest), holder.letGo ? "new" : "old");
+        EXPECT_EQ(exists(box_.updateDir + L"\\locked.dll"), !holder.letGo);
+        for (const std::wstring& name : {std::wstring(L"a.txt"), std::wstring(L"z.txt")}) {
+            const bool installed =
+                holder.letGo || contains(log, subPathLine(box_.updateDir + L"\\" + name));
+            EXPECT_EQ(exists(box_.root + L"\\" + name), installed) << name;
+            EXPECT_EQ(exists(box_.updateDir + L"\\" + name), !installed) << name;
+        }
     }
 }
 
@@ -121,53 +136,6 @@ TEST_F(Replacement, ReadOnlyFileInTheWayIsReplaced)
     EXPECT_FALSE(contains(run.log, "File not writable"));
     EXPECT_EQ(readFile(dest), "new");
     SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-// Windows refuses to replace a file that any program has open, even one that only
-// reads its attributes (a shell window, the indexer), where the probe could open it:
-// each refused move is a try. A game reading its archive with read and write sharing
-// but none for deletion refuses the probe itself, through every try.
-TEST_F(Replacement, OldFileOpenElsewhereIsTriedAgainUntilLetGoOrTheTriesRunOut)
-{
-    struct Holder {
-        const char* what;
-        DWORD access;
-        DWORD share;
-        bool letGo; // after about a second
-    };
-    const Holder holders[] = {
-        {"attributes only", FILE_READ_ATTRIBUTES,
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
-        {"read, sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
-    };
-    const std::wstring base = box_.base;
-    int round = 0;
-    for (const Holder& holder : holders) {
-        SCOPED_TRACE(holder.what);
-        box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
-        const std::wstring dest = box_.root + L"\\game.pak";
-        writeFile(dest, "old");
-        writeFile(box_.updateDir + L"\\game.pak", "new");
-        UniqueFileHandle held(CreateFileW(dest.c_str(), holder.access, holder.share, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held);
-        Started started = start();
-        if (holder.letGo) {
-            EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
-            Sleep(1000);
-            held.reset();
-            EXPECT_EQ(exitCodeOf(started.updater.get()), 0u) << readFile(box_.log);
-            EXPECT_GE(countOf(readFile(box_.log), "File not writable!! Tries: "), 1);
-            EXPECT_EQ(readFile(dest), "new");
-        } else {
-            answerMessageBoxShowing(started.pid, failureText(dest));
-            EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-            held.reset();
-            EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
-            EXPECT_EQ(readFile(dest), "old");
-            EXPECT_EQ(readFile(box_.updateDir + L"\\game.pak"), "new");
-        }
-    }
 }
 
 TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
@@ -235,9 +203,10 @@ TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesL
 
 // Where the system has no rename that ignores the read-only attribute (Windows before 10
 // 1809, some volumes), dest's attribute is cleared for the rename: only on dest's own
-// file, never on the file elsewhere that a link or another name at dest leads to. Wine
-// never takes that way (see install_seams.h), so the test calls it.
-TEST_F(Replacement, ClearingDestsAttributeSeamReachesOnlyDestsOwnFile)
+// file, never on the file elsewhere that a link or another name at dest leads to, and
+// put back when the rename fails (dest held open). Wine never takes that way (see
+// install_seams.h), so the test calls it.
+TEST_F(Replacement, RenameOverReadOnlyDestSeamClearsOnlyDestsOwnFileAndRestoresOnFailure)
 {
     const std::wstring outside = box_.base + L"\\outside.dll";
     writeFile(outside, "outside");
@@ -249,20 +218,35 @@ TEST_F(Replacement, ClearingDestsAttributeSeamReachesOnlyDestsOwnFile)
         ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     const HeldFolder folder = holdDestFolder(L"\\\\?\\" + box_.root + L"\\");
     ASSERT_TRUE(folder.handle) << folder.openError;
+    const auto renameCopyOver = [&folder](const std::wstring& name) {
+        OpenedFile copy = openInFolder(folder.handle.get(), L"copy.new", GENERIC_WRITE | DELETE, 0,
+                                       Disposition::CreateNew);
+        DWORD written = 0;
+        WriteFile(copy.handle.get(), "new", 3, &written, nullptr);
+        const DWORD error = renameOverReadOnlyDest(copy.handle.get(), folder, name);
+        if (error != ERROR_SUCCESS)
+            deleteOpened(copy.handle.get());
+        return error;
+    };
     const auto readOnly = [](const std::wstring& path) {
         return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
     };
     for (const wchar_t* name : {L"hard.dll", L"soft.dll"}) {
         if (std::wstring(name) == L"soft.dll" && !soft)
             continue;
-        EXPECT_EQ(clearReadOnlyOfDest(folder, name), 0u) << testing::PrintToString(name);
+        renameCopyOver(name); // refused on Windows (read-only), taken by Wine run as root
         EXPECT_TRUE(readOnly(outside)) << testing::PrintToString(name);
+        EXPECT_EQ(readFile(outside), "outside") << testing::PrintToString(name);
     }
-    const DWORD was = clearReadOnlyOfDest(folder, L"own.dll");
-    EXPECT_TRUE(was & FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(readOnly(box_.root + L"\\own.dll"));
-    restoreAttributesOfDest(folder, L"own.dll", was);
-    EXPECT_TRUE(readOnly(box_.root + L"\\own.dll"));
-    for (const std::wstring& path : {outside, box_.root + L"\\own.dll"})
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring own = box_.root + L"\\own.dll";
+    {
+        const UniqueFileHandle held(CreateFileW(own.c_str(), FILE_READ_ATTRIBUTES, shareAll,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_NE(renameCopyOver(L"own.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    EXPECT_TRUE(readOnly(own)) << "not put back after the failed rename";
+    EXPECT_EQ(readFile(own), "old");
+    EXPECT_EQ(renameCopyOver(L"own.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(readFile(own), "new");
+    SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

@@ -224,31 +224,17 @@ TEST_F(UntrustedTree, ChainOfNestedFoldersIsWalkedToTheBottomAsDeepAsWineReaches
 
 TEST_F(UntrustedTreeSlow, LargeDeepTreeIsAppliedCompletely)
 {
-    // 20,000 files in 2,000 folders, in 200 chains nested 10 deep, one chain 30 deep.
-    std::vector<std::wstring> folders;
-    for (int chain = 0; chain < 200; ++chain) {
-        std::wstring relative = L"c" + std::to_wstring(chain);
-        const int depth = chain == 0 ? 30 : 10;
-        for (int level = 0; level < depth && folders.size() < 2000; ++level) {
-            folders.push_back(relative);
-            relative += L"\\d" + std::to_wstring(level);
-        }
-    }
-    ASSERT_EQ(folders.size(), 2000u);
-    for (const std::wstring& folder : folders) {
-        makeDirs(box_.updateDir + L"\\" + folder);
-        makeDirs(box_.root + L"\\" + folder);
-        for (int file = 0; file < 10; ++file)
-            writeFile(box_.updateDir + L"\\" + folder + L"\\f" + std::to_wstring(file), "x");
-    }
-    const RunResult result = run(20000);
+    // 20,200 files in 2,020 folders: 200 chains nested 10 deep, the first 30 deep.
+    UpdateTree tree;
+    tree.chains = 200;
+    tree.depth = 10;
+    tree.firstChainDepth = 30;
+    tree.filesPerFolder = 10;
+    layOut(tree, box_.updateDir, box_.root);
+    const int files = static_cast<int>(filesOf(tree).size());
+    const RunResult result = run(files);
     EXPECT_EQ(result.exitCode, 0u);
-    int moved = 0;
-    for (const std::wstring& folder : folders) {
-        for (int file = 0; file < 10; ++file)
-            moved += readFile(box_.root + L"\\" + folder + L"\\f" + std::to_wstring(file)) == "x";
-    }
-    EXPECT_EQ(moved, 20000);
+    EXPECT_EQ(whereFilesStand(tree, box_.updateDir, box_.root).installed, files);
     EXPECT_TRUE(endsWith(result.log, "All done, exiting\r\n"));
 }
 
@@ -259,40 +245,31 @@ TEST_F(UntrustedTreeSlow, KilledAtAnyMomentLosesNoFile)
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Sandbox box = makeSandbox(box_.base + L"\\round" + std::to_wstring(round));
-        const int files = 300;
-        for (int i = 0; i < files; ++i) {
-            const std::wstring name = L"\\f" + std::to_wstring(i) + L".dat";
-            writeFile(box.updateDir + name, "new " + std::to_string(i) + std::string(2000, 'n'));
-            if (i % 2 == 0)
-                writeFile(box.root + name, "old");
-        }
+        UpdateTree tree;
+        tree.filesPerFolder = 300;
+        tree.bytes = 2000;
+        tree.oldCounterparts = true;
+        layOut(tree, box.updateDir, box.root);
+        const int files = tree.filesPerFolder;
         // Killed once a random number of files has been moved (none to all), however
         // fast the machine.
         const size_t killAfter = std::uniform_int_distribution<size_t>(0, files)(random);
         Started started = startWithoutParent(box, inQuotes(box.root));
-        for (int i = 0; i < 20000 && WaitForSingleObject(started.updater.get(), 0) == WAIT_TIMEOUT;
-             ++i) {
-            if (static_cast<size_t>(countOf(readFile(box.log), "Move it")) >= killAfter)
-                break;
-            Sleep(1);
-        }
+        waitUntil(
+            [&] {
+                return WaitForSingleObject(started.updater.get(), 0) != WAIT_TIMEOUT ||
+                       static_cast<size_t>(countOf(readFile(box.log), "Move it")) >= killAfter;
+            },
+            30000);
         TerminateProcess(started.updater.get(), 7);
         WaitForSingleObject(started.updater.get(), 10000);
 
         // A file is installed as a copy, then its update file is deleted: the one file in
         // hand when the kill came may stand in both places, to be installed again.
-        int applied = 0;
-        int twice = 0;
-        for (int i = 0; i < files; ++i) {
-            const std::wstring name = L"\\f" + std::to_wstring(i) + L".dat";
-            const std::string content = "new " + std::to_string(i) + std::string(2000, 'n');
-            const bool atDest = readFile(box.root + name) == content;
-            const bool waiting = readFile(box.updateDir + name) == content;
-            EXPECT_TRUE(atDest || waiting) << "file " << i << " is lost";
-            applied += atDest;
-            twice += atDest && waiting;
-        }
-        EXPECT_LE(twice, 1);
+        const Standing standing = whereFilesStand(tree, box.updateDir, box.root);
+        EXPECT_EQ(standing.lost, 0);
+        EXPECT_LE(standing.both, 1);
+        const int applied = standing.installed + standing.both;
         const std::string log = readFile(box.log);
         if (log == "<missing>") {
             EXPECT_EQ(applied, 0) << "files moved without a log";

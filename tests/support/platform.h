@@ -36,9 +36,9 @@ bool makeFileNamedWithLineBreak(const std::wstring& folder, const std::wstring& 
 
 // Runs a Linux program of /bin with its arguments (Linux paths, quoted as needed) and
 // waits until `file` (a Windows path) exists. Wine only; false, with the reason, elsewhere
-// or when the file does not appear.
+// or when the file does not appear within `timeoutMs` (scaled).
 bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& arguments,
-                             const std::wstring& file, std::string* why);
+                             const std::wstring& file, std::string* why, DWORD timeoutMs = 30000);
 
 // The Linux path of a Windows path, as this Wine prefix maps its drives.
 std::wstring linuxPath(const std::wstring& path);

@@ -1,8 +1,9 @@
-#include "helpers/platform.h"
+#include "support/platform.h"
 
 #include "common/unique_any.h"
-#include "helpers/harness.h"
-#include "helpers/process_start.h"
+#include "support/files.h"
+#include "support/processes.h"
+#include "support/waiting.h"
 
 #include <winioctl.h>
 #include <exdisp.h>
@@ -37,7 +38,8 @@ namespace {
 // Runs a program of /bin and waits until `done` holds (Wine gives no handle to wait on
 // for a Linux program). False when it never does.
 template <typename Done>
-bool runLinux(const std::wstring& program, const std::wstring& arguments, Done done)
+bool runLinux(const std::wstring& program, const std::wstring& arguments, Done done,
+              DWORD timeoutMs = 30000)
 {
     const std::wstring path = L"Z:\\bin\\" + program;
     std::wstring commandLine = path + L" " + arguments;
@@ -51,7 +53,7 @@ bool runLinux(const std::wstring& program, const std::wstring& arguments, Done d
         return false;
     const UniqueHandle process(info.hProcess);
     const UniqueHandle thread(info.hThread);
-    return waitUntil(done, 30000);
+    return waitUntil(done, timeoutMs);
 }
 
 bool listed(const std::wstring& path)
@@ -192,13 +194,14 @@ void removeTree(const std::wstring& path)
 }
 
 bool runLinuxUntilFileExists(const std::wstring& program, const std::wstring& arguments,
-                             const std::wstring& file, std::string* why)
+                             const std::wstring& file, std::string* why, DWORD timeoutMs)
 {
     if (!runningUnderWine()) {
         *why = "Linux programs run only under Wine";
         return false;
     }
-    if (runLinux(program, arguments, [&] { return exists(file); }))
+    if (runLinux(
+            program, arguments, [&] { return exists(file); }, timeoutMs))
         return true;
     *why = "/bin/" + std::string(program.begin(), program.end()) + " made no file";
     return false;

@@ -1,8 +1,10 @@
 #pragma once
 
-// How every test helper starts a process.
+// How the tests, their helper programs and the benchmark start processes.
 
 #include <windows.h>
+
+#include <string>
 
 // Wine now and then fails a process creation under load with ERROR_INTERNAL_ERROR
 // (1359); that is no fault of the program being started, so the creation is tried
@@ -19,4 +21,10 @@ template <typename Create> BOOL createProcessRetrying(Create create)
         Sleep(100 * attempt);
         SetLastError(code);
     }
+}
+
+// An argument in double quotes, as the launcher passes the root folder.
+inline std::wstring inQuotes(const std::wstring& argument)
+{
+    return L"\"" + argument + L"\"";
 }
