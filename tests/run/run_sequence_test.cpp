@@ -14,63 +14,57 @@ protected:
     }
 };
 
-TEST_F(RunSequence, NoArgumentWritesOneLineAndExitsWithOne)
+// The command line as the log's first lines give it, and the run's end: no argument (an old
+// log emptied first), the root alone, further arguments (logged, never removed), a
+// backslash before a closing quote (a literal quote: the quoted text runs on), and a
+// relative root (kept as given, resolved against the update folder).
+TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
 {
-    const RunResult run = runUpdater(box_, L"");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.log, "No args, exit 1\r\n");
-    EXPECT_EQ(run.log.size(), 17u);
-}
-
-TEST_F(RunSequence, OneArgumentIsTheRootFolderWithNoRemovalLines)
-{
-    const RunResult run = runUpdater(box_, inQuotes(box_.root));
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.log.rfind(logLines({"targetDir = " + logged(box_.root),
-                                      "updateDir = " + logged(box_.updateDir)}),
-                            0),
-              0u)
-        << run.log;
-    EXPECT_TRUE(endsWith(run.log, "All done, exiting\r\n"));
-}
-
-TEST_F(RunSequence, FurtherArgumentsAreLoggedInOrderAsPlainText)
-{
-    const RunResult run =
-        runRefused(box_, L"C:\\Games\\Root \"old file.dll\" bin\\x.dll", L"C:\\Games\\Root");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.log.rfind(
-                  logLines({"targetDir = \"C:\\\\Games\\\\Root\"", "File to remove: old file.dll",
-                            "File to remove: bin\\x.dll", "updateDir = " + logged(box_.updateDir)}),
-                  0),
-              0u)
-        << run.log;
-}
-
-TEST_F(RunSequence, BackslashBeforeClosingQuoteIsSplitByTheEscapingRule)
-{
-    // \" inside quotes is a literal quote, so the quoted text runs on to the end.
-    const RunResult run =
-        runRefused(box_, L"\"C:\\Games\\Root\\\" next", L"C:\\Games\\Root\" next");
-    EXPECT_EQ(run.log.rfind(logLines({"targetDir = \"C:\\\\Games\\\\Root\\\" next\""}), 0), 0u)
-        << run.log;
-}
-
-TEST_F(RunSequence, RelativeRootStaysRelativeAndResolvesAgainstTheUpdateFolder)
-{
-    writeFile(box_.updateDir + L"\\a.txt", "new");
-    const RunResult run = runUpdater(box_, L"..\\..");
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_EQ(run.log.rfind(logLines({"targetDir = \"..\\\\..\""}), 0), 0u) << run.log;
-    EXPECT_TRUE(contains(run.log, "dest=\"..\\\\..\\\\a.txt\"\r\n"));
-    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
-}
-
-TEST_F(RunSequence, OldLogIsEmptiedFirst)
-{
-    writeFile(box_.log, std::string(5000, 'x') + "\r\nold line\r\n");
-    const RunResult run = runUpdater(box_, L"");
-    EXPECT_EQ(run.log, "No args, exit 1\r\n");
+    const std::wstring base = box_.base;
+    const struct {
+        std::wstring args;
+        const wchar_t* refusedFor; // the failure message names it; null: no message
+        DWORD exitCode;
+        std::string head;  // "<root>" and "<update>" stand for the sandbox's folders
+        std::string later; // a part further on; none: the head is the whole log
+    } cases[] = {
+        {L"", nullptr, 1, "No args, exit 1\r\n", ""},
+        {L"\"<root>\"", nullptr, 0, "targetDir = <root>\r\nupdateDir = <update>\r\n",
+         "All done, exiting\r\n"},
+        {L"C:\\Games\\Root \"old file.dll\" bin\\x.dll", L"C:\\Games\\Root", 1,
+         "targetDir = \"C:\\\\Games\\\\Root\"\r\nFile to remove: old file.dll\r\n"
+         "File to remove: bin\\x.dll\r\nupdateDir = <update>\r\n",
+         "Exception: weakly_canonical: "},
+        {L"\"C:\\Games\\Root\\\" next", L"C:\\Games\\Root\" next", 1,
+         "targetDir = \"C:\\\\Games\\\\Root\\\" next\"\r\n", "Exception: weakly_canonical: "},
+        {L"..\\..", nullptr, 0, "targetDir = \"..\\\\..\"\r\n", "dest=\"..\\\\..\\\\a.txt\"\r\n"},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        writeFile(box_.log, std::string(5000, 'x') + "\r\nold line\r\n");
+        writeFile(box_.updateDir + L"\\a.txt", "new");
+        std::wstring args = c.args;
+        if (args.find(L"<root>") != std::wstring::npos)
+            args.replace(args.find(L"<root>"), 6, box_.root);
+        std::string head = c.head;
+        for (const auto& [mark, path] : {std::make_pair(std::string("<root>"), box_.root),
+                                         std::make_pair(std::string("<update>"), box_.updateDir)}) {
+            if (head.find(mark) != std::string::npos)
+                head.replace(head.find(mark), mark.size(), logged(path));
+        }
+        const RunResult run =
+            c.refusedFor ? runRefused(box_, args, c.refusedFor) : runUpdater(box_, args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.log;
+        if (c.later.empty()) {
+            EXPECT_EQ(run.log, head);
+        } else {
+            EXPECT_EQ(run.log.rfind(head, 0), 0u) << run.log;
+            EXPECT_TRUE(contains(run.log.substr(head.size()), c.later));
+        }
+        EXPECT_EQ(readFile(box_.root + L"\\a.txt"), c.exitCode == 0 ? "new" : "<missing>");
+    }
 }
 
 TEST_F(RunSequence, LogHeldWithoutSharingLosesTheLinesNotTheRun)

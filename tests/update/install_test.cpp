@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,8 +171,10 @@ TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesL
     const std::vector<std::wstring> lookalikes = {L"save.dat.2024-12.new", L"a.txt.4242-0.new",
                                                   L".qorvath-updater-x-0.new",
                                                   L".qorvath-updater-4242-0.new.txt"};
-    const std::wstring otherBase = other.empty() ? std::wstring() : other + uniqueName(L"volume");
-    for (const std::wstring& base : {box_.base, otherBase}) {
+    std::optional<ScratchFolder> scratch;
+    if (!other.empty())
+        scratch.emplace(other + uniqueName(L"volume"));
+    for (const std::wstring& base : {box_.base, scratch ? scratch->path() : std::wstring()}) {
         if (base.empty())
             continue;
         SCOPED_TRACE(testing::PrintToString(base));
@@ -197,8 +200,6 @@ TEST_F(Replacement, InstallsAreCopiesOnEveryVolumeReadOnlyIncludedAndOnlyCopiesL
         EXPECT_TRUE(!linked || readFile(outside) == "outside");
         SetFileAttributesW((box.root + L"\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    if (!otherBase.empty())
-        removeTree(otherBase);
 }
 
 // Where the system has no rename that ignores the read-only attribute (Windows before 10

@@ -213,50 +213,6 @@ TEST_F(UpdateWalk, UpdateFolderIsTheOneCheckedWhateverItsLinkLeadsToAfterTheWait
     EXPECT_EQ(readFile(planted + L"\\planted.dll"), "planted");
 }
 
-TEST_F(UpdateWalk, FolderLinkPointingOutsideIsRefused)
-{
-    const std::wstring outside = box_.base + L"\\outside";
-    makeDirs(outside);
-    writeFile(outside + L"\\secret.txt", "outside");
-    SKIP_UNLESS(makeFolderLink(outside, box_.updateDir + L"\\escape", &why));
-    writeFile(box_.updateDir + L"\\plain.txt", "plain");
-
-    const RunResult run = runUpdater(box_, quotedRoot());
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    // Not entered: nothing of the tree elsewhere is listed into the log.
-    EXPECT_TRUE(contains(run.log, logLines({subPathLine(box_.updateDir + L"\\escape"),
-                                            "Outside of target, ignore it"})));
-    EXPECT_FALSE(contains(run.log, "secret.txt"));
-    EXPECT_EQ(readFile(outside + L"\\secret.txt"), "outside");
-    EXPECT_FALSE(exists(box_.root + L"\\escape"));
-    EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
-}
-
-TEST_F(UpdateWalk, LinkToAnAncestorIsNotWalkedAgain)
-{
-    makeDirs(box_.updateDir + L"\\sub");
-    SKIP_UNLESS(makeFolderLink(box_.updateDir, box_.updateDir + L"\\sub\\loop", &why));
-    const RunResult run = runUpdater(box_, quotedRoot());
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_TRUE(contains(run.log, logLines({subPathLine(box_.updateDir + L"\\sub\\loop"),
-                                            "Already walked, skip it"})));
-    EXPECT_TRUE(endsWith(run.log, runEndLines()));
-}
-
-TEST_F(UpdateWalk, LinkToAFolderOfTheUpdateMovesItsFilesOnce)
-{
-    makeDirs(box_.updateDir + L"\\a");
-    makeDirs(box_.root + L"\\a");
-    writeFile(box_.updateDir + L"\\a\\f.txt", "new");
-    SKIP_UNLESS(makeFolderLink(box_.updateDir + L"\\a", box_.updateDir + L"\\b", &why));
-    const RunResult run = runUpdater(box_, quotedRoot());
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_EQ(readFile(box_.root + L"\\a\\f.txt"), "new");
-    EXPECT_FALSE(exists(box_.root + L"\\b"));
-    // Reached twice (as a and through b), applied once: the second time it is gone.
-    EXPECT_EQ(countOf(run.log, "relativePath=\"a\\\\f.txt\"\r\ndest="), 1) << run.log;
-}
-
 // The walk's own failures leave it as file-system errors carrying the Windows code;
 // the entry routine logs them and ends with exit code 1.
 TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
