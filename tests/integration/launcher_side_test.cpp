@@ -136,6 +136,24 @@ TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// A file unpacked from an archive after the run keeps the archive's write time: its
+// creation time tells that it is new. Wine keeps no creation time of its own (a write
+// time set into the past moves it too).
+TEST(LauncherHeader, FileUnpackedAfterTheRunWithAnOldWriteTimeWaitsWindowsOnly)
+{
+    if (runningUnderWine())
+        GTEST_SKIP() << "Wine keeps no creation time apart from the write time";
+    const Sandbox box = makeSandbox();
+    writeFile(box.log, completeLog);
+    writeLater(box.updateDir + L"\\x.dll", "new");
+    const UniqueFileHandle file(CreateFileW((box.updateDir + L"\\x.dll").c_str(),
+                                            FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                            nullptr));
+    const FILETIME archived = {0, 0x01C00000}; // in 1998
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &archived));
+    EXPECT_TRUE(qorvath::updateWaiting(box.root));
+}
+
 TEST(LauncherHeader, UpdateWaitingWorksPastMaxPath)
 {
     const Sandbox box = makeSandbox();

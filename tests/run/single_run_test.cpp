@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <thread>
 
 // A launcher started twice (a double click) starts two updaters on one update folder:
 // one applies the update and starts the launcher, the other waits for it and ends.
@@ -23,8 +24,16 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
     StartOptions options;
     options.args = inQuotes(box.root);
     options.suspended = true;
+    // The second through a link to the root where the platform makes one: two spellings of
+    // one update folder are one folder.
+    StartOptions through = options;
+    std::string why;
+    if (makeFolderLink(box.root, box.base + L"\\link", &why)) {
+        through.workDir = box.base + L"\\link\\resources\\update";
+        through.updater = through.workDir + L"\\Updater.exe";
+    }
     Started first = startThroughStandin(box, options);
-    Started second = startThroughStandin(box, options);
+    Started second = startThroughStandin(box, through);
     ASSERT_TRUE(first.updater && second.updater);
     exitCodeOf(first.standin.get());
     exitCodeOf(second.standin.get());
@@ -107,4 +116,26 @@ TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
     EXPECT_TRUE(endsWith(log, "All done, exiting\r\n"));
     for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
         EXPECT_EQ(readFile(box.root + name), "new");
+}
+
+// A run killed while another program held its mutex open leaves it abandoned before the
+// next run even looks: that run takes over at once. Where the name is global (no private
+// namespace, as under Wine) the test abandons one itself; elsewhere the run does not see
+// it and applies all the same.
+TEST(SingleRun, MutexAbandonedBeforeTheRunLooksIsTakenOver)
+{
+    const Sandbox box = makeSandbox();
+    writeFile(box.updateDir + L"\\a.txt", "new");
+    UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;GA;;;BA)", SDDL_REVISION_1, descriptor.put(), nullptr));
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
+    const std::wstring name = L"Global\\" + mutexName(weaklyCanonical(box.updateDir));
+    UniqueHandle abandoned;
+    std::thread([&] { abandoned.reset(CreateMutexW(&security, TRUE, name.c_str())); }).join();
+    ASSERT_TRUE(abandoned);
+    const RunResult run = runUpdater(box, inQuotes(box.root));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(endsWith(run.log, "All done, exiting\r\n"));
+    EXPECT_EQ(readFile(box.root + L"\\a.txt"), "new");
 }

@@ -93,6 +93,8 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
     makeDirs(box_.updateDir + L"\\other");
     makeDirs(box_.root + L"\\other");
     writeFile(box_.updateDir + L"\\other\\updater.exe", "update");
+    // Named like the log but below it: an update file (only the open log itself is left).
+    writeFile(box_.updateDir + L"\\other\\UPDATER.LOG", "update");
     writeFile(folder + L"\\inside.txt", "update");
 
     const RunResult run = runUpdater(box_, quotedRoot());
@@ -102,8 +104,9 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
         EXPECT_TRUE(contains(run.log, skipped(box_.updateDir + own))) << own;
         EXPECT_FALSE(exists(L"\\\\?\\" + box_.root + own)) << own;
     }
-    for (const wchar_t* update : {L"\\other\\updater.exe", L"\\Updater.tar.gz", L"\\Updater2.exe",
-                                  L"\\.Updater", L"\\Updater\\inside.txt"}) {
+    for (const wchar_t* update :
+         {L"\\other\\updater.exe", L"\\other\\UPDATER.LOG", L"\\Updater.tar.gz", L"\\Updater2.exe",
+          L"\\.Updater", L"\\Updater\\inside.txt"}) {
         EXPECT_EQ(readFile(box_.root + update), "update") << update;
         EXPECT_FALSE(exists(box_.updateDir + update)) << update;
     }
