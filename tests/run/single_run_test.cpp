@@ -7,7 +7,6 @@
 #include <sddl.h>
 
 #include <string>
-#include <thread>
 
 // A launcher started twice (a double click) starts two updaters on one update folder:
 // one applies the update and starts the launcher, the other waits for it and ends.
@@ -95,47 +94,39 @@ TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
     }
 }
 
-// A run ended from outside while a second waits for it: the second takes over and
-// applies the rest, rather than end with nothing applied.
+// A run ended from outside: a second run that was waiting for it, or one that starts
+// after it while another program keeps its mutex (abandoned before the second looks),
+// takes over and applies the rest, rather than end with nothing applied. Where the name
+// is global (no private namespace, as under Wine) the test keeps the mutex itself.
 TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
 {
-    const Sandbox box = makeSandbox();
-    for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
-        writeFile(box.updateDir + name, "new");
-    StartOptions waiting;
-    waiting.args = inQuotes(box.root);
-    waiting.end = L"event:" + uniqueName(L"qlu-never");
-    Started first = startThroughStandin(box, waiting); // holds the folder, waits for its parent
-    ASSERT_TRUE(waitForLog(box, "Have parent"));
-    Started second = startWithoutParent(box, inQuotes(box.root));
-    Sleep(500); // the second is waiting for the folder
-    EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    TerminateProcess(first.updater.get(), 9);
-    EXPECT_EQ(exitCodeOf(second.updater.get()), 0u);
-    const std::string log = readFile(box.log);
-    EXPECT_TRUE(endsWith(log, "All done, exiting\r\n"));
-    for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
-        EXPECT_EQ(readFile(box.root + name), "new");
-}
-
-// A run killed while another program held its mutex open leaves it abandoned before the
-// next run even looks: that run takes over at once. Where the name is global (no private
-// namespace, as under Wine) the test abandons one itself; elsewhere the run does not see
-// it and applies all the same.
-TEST(SingleRun, MutexAbandonedBeforeTheRunLooksIsTakenOver)
-{
-    const Sandbox box = makeSandbox();
-    writeFile(box.updateDir + L"\\a.txt", "new");
-    UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> descriptor;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"O:BAD:(A;;GA;;;BA)", SDDL_REVISION_1, descriptor.put(), nullptr));
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
-    const std::wstring name = L"Global\\" + mutexName(weaklyCanonical(box.updateDir));
-    UniqueHandle abandoned;
-    std::thread([&] { abandoned.reset(CreateMutexW(&security, TRUE, name.c_str())); }).join();
-    ASSERT_TRUE(abandoned);
-    const RunResult run = runUpdater(box, inQuotes(box.root));
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(endsWith(run.log, "All done, exiting\r\n"));
-    EXPECT_EQ(readFile(box.root + L"\\a.txt"), "new");
+    const std::wstring base = makeSandbox().base;
+    for (const bool secondWaits : {true, false}) {
+        SCOPED_TRACE(secondWaits ? "the second waits" : "the second starts after the kill");
+        const Sandbox box = makeSandbox(base + (secondWaits ? L"-waits" : L"-after"));
+        for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
+            writeFile(box.updateDir + name, "new");
+        StartOptions waiting;
+        waiting.args = inQuotes(box.root);
+        waiting.end = L"event:" + uniqueName(L"qlu-never");
+        Started first = startThroughStandin(box, waiting); // holds the folder, waits for its parent
+        ASSERT_TRUE(waitForLog(box, "Have parent"));
+        const UniqueHandle kept(OpenMutexW(
+            SYNCHRONIZE, FALSE, (L"Global\\" + mutexName(weaklyCanonical(box.updateDir))).c_str()));
+        Started second;
+        if (secondWaits) {
+            second = startWithoutParent(box, inQuotes(box.root));
+            Sleep(500); // the second is waiting for the folder
+            EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0),
+                      static_cast<DWORD>(WAIT_TIMEOUT));
+        }
+        TerminateProcess(first.updater.get(), 9);
+        exitCodeOf(first.updater.get());
+        if (!secondWaits)
+            second = startWithoutParent(box, inQuotes(box.root));
+        EXPECT_EQ(exitCodeOf(second.updater.get()), 0u);
+        EXPECT_TRUE(endsWith(readFile(box.log), "All done, exiting\r\n"));
+        for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})
+            EXPECT_EQ(readFile(box.root + name), "new");
+    }
 }
