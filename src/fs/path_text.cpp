@@ -177,6 +177,11 @@ bool liesBelow(const std::wstring& finalPath, const std::wstring& folder)
     return staysBelowLexically(lexicallyRelative(finalPath, folder));
 }
 
+bool liesWithin(const std::wstring& finalPath, const std::wstring& folder)
+{
+    return sameFinalPath(finalPath, folder) || liesBelow(finalPath, folder);
+}
+
 bool isVerbatim(const std::wstring& path)
 {
     return path.rfind(L"\\\\?\\", 0) == 0;

@@ -40,6 +40,9 @@ bool staysBelowLexically(const std::wstring& relative);
 // final.
 bool liesBelow(const std::wstring& finalPath, const std::wstring& folder);
 
+// The same, or the folder itself.
+bool liesWithin(const std::wstring& finalPath, const std::wstring& folder);
+
 // Whether a path is in the verbatim form ("\\?\...").
 bool isVerbatim(const std::wstring& path);
 

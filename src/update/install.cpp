@@ -232,22 +232,59 @@ DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring
     return ERROR_SUCCESS;
 }
 
-} // namespace
+// Whether `file` is a plain file with one name, standing at `name` in the held folder
+// itself (not another name of a file elsewhere, nor a link: Wine follows a link at the
+// name even when asked to open it itself, so where the handle leads decides).
+bool isPlainFileIn(const HeldFolder& folder, const std::wstring& name, HANDLE file)
+{
+    return isPlainFileAt(file, appendPath(folder.exact, name), appendPath(folder.canonical, name));
+}
 
-namespace {
-
-// What stands at dest, opened for its attributes, when it is dest's own file: a plain
-// file with one name, where dest leads (another name of a file elsewhere, or a link,
-// gives none).
+// What stands at dest, opened for its attributes, when it is dest's own file.
 UniqueFileHandle openDestsOwnFile(const HeldFolder& folder, const std::wstring& name)
 {
     OpenedFile old =
         openInFolder(folder.handle.get(), name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                      shareAll, Disposition::OpenExisting);
-    if (old.handle && !isPlainFileAt(old.handle.get(), appendPath(folder.exact, name),
-                                     appendPath(folder.canonical, name)))
+    if (old.handle && !isPlainFileIn(folder, name, old.handle.get()))
         old.handle.reset();
     return std::move(old.handle);
+}
+
+void removeCopiesLeftIn(const HeldFolder& folder)
+{
+    WIN32_FIND_DATAW entry;
+    const UniqueFindHandle find(FindFirstFileExW(
+        appendPath(folder.exact, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
+        FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (!isCopyName(name))
+            continue;
+        const OpenedFile copy = openInFolder(folder.handle.get(), name,
+                                             DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                             shareAll, Disposition::OpenExisting);
+        if (copy.handle && isPlainFileIn(folder, name, copy.handle.get()))
+            deleteOpened(copy.handle.get());
+    }
+}
+
+// Readers may stay, writers may not. Attribute access too where the file allows it
+// (Wine refuses it on a read-only file), so that a read-only update file can be deleted
+// where the system has no deletion that ignores the attribute.
+OpenedFile openForInstall(const std::wstring& exact)
+{
+    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    OpenedFile file;
+    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
+        file.handle.reset(CreateFileW(exact.c_str(), access | attributes,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        file.error = file.handle ? ERROR_SUCCESS : GetLastError();
+        if (!isRefusal(file.error))
+            break;
+    }
+    return file;
 }
 
 } // namespace
@@ -301,48 +338,6 @@ void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile 
         pause();
     }
 }
-
-namespace {
-
-void removeCopiesLeftIn(const HeldFolder& folder)
-{
-    WIN32_FIND_DATAW entry;
-    const UniqueFindHandle find(FindFirstFileExW(
-        appendPath(folder.exact, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
-        FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-    for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
-        const std::wstring name = entry.cFileName;
-        if (!isCopyName(name))
-            continue;
-        const OpenedFile copy = openInFolder(folder.handle.get(), name,
-                                             DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                             shareAll, Disposition::OpenExisting);
-        // Wine follows a link at the name all the same: where the handle leads decides.
-        if (copy.handle && isPlainFileAt(copy.handle.get(), appendPath(folder.exact, name),
-                                         appendPath(folder.canonical, name)))
-            deleteOpened(copy.handle.get());
-    }
-}
-
-// Readers may stay, writers may not. Attribute access too where the file allows it
-// (Wine refuses it on a read-only file), so that a read-only update file can be deleted
-// where the system has no deletion that ignores the attribute.
-OpenedFile openForInstall(const std::wstring& exact)
-{
-    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    OpenedFile file;
-    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
-        file.handle.reset(CreateFileW(exact.c_str(), access | attributes,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        file.error = file.handle ? ERROR_SUCCESS : GetLastError();
-        if (!isRefusal(file.error))
-            break;
-    }
-    return file;
-}
-
-} // namespace
 
 HeldFolder holdDestFolder(const std::wstring& exact)
 {

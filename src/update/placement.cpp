@@ -10,8 +10,7 @@ const char* refusalOf(const Placement& placement)
     // folder).
     if (sameFinalPath(placement.dest, placement.updateFile))
         return "Same file, ignore it";
-    if (sameFinalPath(placement.dest, placement.updateFolder) ||
-        liesBelow(placement.dest, placement.updateFolder))
+    if (liesWithin(placement.dest, placement.updateFolder))
         return "Inside the update folder, ignore it";
     return nullptr;
 }

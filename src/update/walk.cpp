@@ -203,8 +203,7 @@ void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
     UniqueFileHandle held = holdWalkedFolder(exact, shown, canonical);
     if (tree.walked.count(caseFoldedKey(canonical)) != 0) {
         logLine("Already walked, skip it");
-    } else if (!sameFinalPath(canonical, tree.canonicalUpdateDir) &&
-               !liesBelow(canonical, tree.canonicalUpdateDir)) {
+    } else if (!liesWithin(canonical, tree.canonicalUpdateDir)) {
         // Listing a tree elsewhere (a whole drive even) into a log that the user can
         // read, only to refuse every file in it, helps nobody.
         logLine("Outside of target, ignore it");
@@ -249,7 +248,7 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
                      const SignedList* signedList,
-                     const std::function<bool(const std::wstring& volumePath)>& flushVolume)
+                     const std::function<bool(const std::wstring& volumePath)>& flush)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -262,7 +261,7 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
-    flushAfterLastMove(target.durability, flushVolume);
+    flushAfterLastMove(target.durability, flush);
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,

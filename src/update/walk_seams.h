@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-// applyUpdateTree with `flushVolume` in place of the volume flush.
+// applyUpdateTree with `flush` in place of the volume flush.
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
                      const SignedList* signedList,
-                     const std::function<bool(const std::wstring& volumePath)>& flushVolume);
+                     const std::function<bool(const std::wstring& volumePath)>& flush);
