@@ -61,6 +61,14 @@ Sandbox makeSandbox(const std::wstring& baseDir)
     return sandbox;
 }
 
+const Sandbox& SandboxTest::nextRowSandbox()
+{
+    if (firstBase_.empty())
+        firstBase_ = box_.base;
+    box_ = makeSandbox(firstBase_ + L"-" + std::to_wstring(++rows_));
+    return box_;
+}
+
 std::wstring uniqueName(const wchar_t* prefix)
 {
     static std::atomic<int> counter{0};

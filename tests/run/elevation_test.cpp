@@ -11,50 +11,43 @@ namespace {
 const std::wstring retryText = L"Для обновления лаунчера необходимы права администратора\n"
                                L"Нажмите \x041E\x041A для повтора";
 
-// Runs the retry loop with requests that fail until `acceptAt` (0: never) and with
-// the given answers; gives the number of requests made.
-int requestsMade(int acceptAt, const std::vector<int>& answers, size_t* promptsShown,
-                 FirstAsk first = FirstAsk::Windows)
-{
-    int requests = 0;
-    size_t prompts = 0;
-    relaunchElevated([&] { return ++requests == acceptAt; },
-                     [&] { return prompts < answers.size() ? answers[prompts++] : IDCANCEL; },
-                     first);
-    *promptsShown = prompts;
-    return requests;
-}
-
 } // namespace
 
-TEST(ElevationRetryLoop, RequestsAreOkAnswersPlusOne)
+// The loop asks Windows for a twin and, each time that fails, the user: as many requests
+// as OK answers plus one, with no cap (only the user's answer ends it); a box that
+// cannot be shown (0) gives up like Cancel. A twin that came back without rights asks
+// the user first: as many requests as OK answers, never one on its own.
+TEST(ElevationRetryLoop, RequestsFollowTheUsersAnswers)
 {
-    size_t prompts = 0;
-    EXPECT_EQ(requestsMade(1, {}, &prompts), 1);
-    EXPECT_EQ(prompts, 0u);
-    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
-    EXPECT_EQ(prompts, 3u);
-    // No cap on the attempts: only the user's answer ends the loop.
-    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDOK, IDCANCEL}, &prompts), 4);
-    EXPECT_EQ(prompts, 4u);
-    EXPECT_EQ(requestsMade(3, {IDOK, IDOK, IDCANCEL}, &prompts), 3);
-    EXPECT_EQ(prompts, 2u);
-    // A box that cannot be shown (0) gives up like Cancel.
-    EXPECT_EQ(requestsMade(0, {IDOK, 0, IDOK}, &prompts), 2);
-    EXPECT_EQ(prompts, 2u);
-}
-
-// A twin that came back without rights asks the user first: as many requests as OK
-// answers, never one on its own.
-TEST(ElevationRetryLoop, TwinWithoutRightsRequestsOnlyWhenTheUserSaysOk)
-{
-    size_t prompts = 0;
-    EXPECT_EQ(requestsMade(1, {IDCANCEL}, &prompts, FirstAsk::User), 0);
-    EXPECT_EQ(prompts, 1u);
-    EXPECT_EQ(requestsMade(1, {IDOK}, &prompts, FirstAsk::User), 1);
-    EXPECT_EQ(prompts, 1u);
-    EXPECT_EQ(requestsMade(0, {IDOK, IDOK, IDCANCEL}, &prompts, FirstAsk::User), 2);
-    EXPECT_EQ(prompts, 3u);
+    const struct {
+        int acceptAt; // the request that succeeds; 0: none
+        std::vector<int> answers;
+        FirstAsk first;
+        int requests;
+        size_t prompts;
+    } rows[] = {
+        {1, {}, FirstAsk::Windows, 1, 0},
+        {0, {IDOK, IDOK, IDCANCEL}, FirstAsk::Windows, 3, 3},
+        {0, {IDOK, IDOK, IDOK, IDCANCEL}, FirstAsk::Windows, 4, 4},
+        {3, {IDOK, IDOK, IDCANCEL}, FirstAsk::Windows, 3, 2},
+        {0, {IDOK, 0, IDOK}, FirstAsk::Windows, 2, 2},
+        {1, {IDCANCEL}, FirstAsk::User, 0, 1},
+        {1, {IDOK}, FirstAsk::User, 1, 1},
+        {0, {IDOK, IDOK, IDCANCEL}, FirstAsk::User, 2, 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "accepted at " << row.acceptAt << ", answers "
+                                        << testing::PrintToString(row.answers)
+                                        << (row.first == FirstAsk::User ? ", the user first" : ""));
+        int requests = 0;
+        size_t prompts = 0;
+        relaunchElevated(
+            [&] { return ++requests == row.acceptAt; },
+            [&] { return prompts < row.answers.size() ? row.answers[prompts++] : IDCANCEL; },
+            row.first);
+        EXPECT_EQ(requests, row.requests);
+        EXPECT_EQ(prompts, row.prompts);
+    }
 }
 
 TEST(OwnModulePath, GrowsTheBufferUntilTheWholePathFits)
@@ -75,27 +68,34 @@ protected:
         SandboxTest::SetUp();
         endEvent_ = uniqueName(L"qlu-end");
         end_.reset(CreateEventW(nullptr, TRUE, FALSE, endEvent_.c_str()));
-        twin_ = box_.updater + L".record";
     }
 
-    // Starts an instance without administrator rights whose parent, the stand-in,
-    // lives until the test ends it; `prepare` runs while it is still suspended.
-    template <typename Prepare> Started start(const std::wstring& args, Prepare prepare)
+    // Starts an instance without administrator rights, with an earlier run's log beside
+    // it, whose parent, the stand-in, lives until the test ends it (or has ended before
+    // the instance runs); `prepare` runs while the instance is still suspended.
+    template <typename Prepare>
+    Started start(const std::wstring& args, Prepare prepare, bool parentStays = true)
     {
+        writeFile(box_.log, earlierLog);
+        ResetEvent(end_.get());
         StartOptions options;
         options.args = args;
-        options.end = L"event:" + endEvent_;
+        options.end = parentStays ? L"event:" + endEvent_ : L"now";
         options.restricted = true;
         options.suspended = true;
         Started started = startThroughStandin(box_, options);
         // The running image keeps its name; the file can move away under it.
         EXPECT_TRUE(MoveFileW(box_.updater.c_str(), (box_.updater + L".running").c_str()));
         prepare();
+        if (!parentStays)
+            exitCodeOf(started.standin.get());
         ResumeThread(started.thread.get());
         return started;
     }
 
     void putRecorderInPlace() { copyFile(binDir() + L"\\recorder.exe", box_.updater); }
+    // What the twin, the recorder in the updater's place, records of its starts.
+    std::wstring twin() const { return box_.updater + L".record"; }
 
     // Ends the stand-in and checks that the instance ends after it, with exit code 0.
     void expectExitAfterParent(Started& started)
@@ -105,12 +105,17 @@ protected:
         SetEvent(end_.get());
         EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
         EXPECT_EQ(WaitForSingleObject(started.standin.get(), 0), WAIT_OBJECT_0);
-        EXPECT_FALSE(exists(box_.log)) << "an unelevated instance writes no log";
+        expectLogUntouched();
     }
 
+    void expectLogUntouched()
+    {
+        EXPECT_EQ(readFile(box_.log), earlierLog) << "an unelevated instance writes no log";
+    }
+
+    const std::string earlierLog = "left by an earlier run";
     std::wstring endEvent_;
     UniqueHandle end_;
-    std::wstring twin_;
 };
 
 // The argument text after the program in a command line.
@@ -128,70 +133,77 @@ std::string argumentsOf(const std::string& commandLine)
 
 } // namespace
 
+// An instance without administrator rights asks Windows for one elevated twin, in its own
+// working folder, with its own argument text byte for byte (none: an empty text), and
+// ends after its parent, or at once where that has ended; it writes no log.
 TEST_F(Unelevated, AsksForOneElevatedTwinWithTheSameArgumentsAndFolder)
 {
-    const std::wstring args =
-        L"\"" + box_.root + L"\"  \"old file.dll\" a\\b \"q\\\"uote\" \"tail\\\\\"";
-    Started started = start(args, [this] { putRecorderInPlace(); });
-    const Record record = readRecord(twin_);
-    ASSERT_EQ(record.cwd, std::string(box_.updateDir.begin(), box_.updateDir.end()));
-    EXPECT_EQ(argumentsOf(record.commandLine), std::string(args.begin(), args.end()));
-    expectExitAfterParent(started);
-    EXPECT_EQ(readRecord(twin_).starts, 1) << "more than one twin";
+    const struct {
+        const char* what;
+        bool root; // the argument text begins with the quoted root
+        std::wstring rest;
+        bool parentStays;
+    } rows[] = {
+        {"quotes, blanks and backslashes", true,
+         L"  \"old file.dll\" a\\b \"q\\\"uote\" \"tail\\\\\"", true},
+        {"no arguments", false, L"", true},
+        {"the parent ended already", true, L"", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        nextRowSandbox();
+        const std::wstring args = (row.root ? inQuotes(box_.root) : L"") + row.rest;
+        Started started = start(
+            args, [this] { putRecorderInPlace(); }, row.parentStays);
+        const Record record = readRecord(twin());
+        ASSERT_EQ(record.cwd, std::string(box_.updateDir.begin(), box_.updateDir.end()));
+        EXPECT_EQ(argumentsOf(record.commandLine), std::string(args.begin(), args.end()));
+        if (row.parentStays) {
+            expectExitAfterParent(started);
+        } else {
+            EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+            expectLogUntouched();
+        }
+        EXPECT_EQ(readRecord(twin()).starts, 1) << "more than one twin";
+    }
 }
 
-TEST_F(Unelevated, WithoutArgumentsTheTwinGetsAnEmptyArgumentText)
+// A request that fails (the executable gone, as when the user declines) brings the retry
+// prompt: OK asks again and Cancel gives up; a request that succeeds starts one twin, and
+// no prompt follows.
+TEST_F(Unelevated, FailedRequestPromptsUntilTheUserGivesUpOrATwinStarts)
 {
-    writeFile(box_.log, "left by an earlier run");
-    Started started = start(L"", [this] { putRecorderInPlace(); });
-    const Record record = readRecord(twin_);
-    EXPECT_EQ(argumentsOf(record.commandLine), "") << record.commandLine;
-    EXPECT_EQ(WaitForSingleObject(started.updater.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
-    SetEvent(end_.get());
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    EXPECT_EQ(readFile(box_.log), "left by an earlier run");
-}
-
-TEST_F(Unelevated, ParentAlreadyEndedMeansRelaunchThenExitAtOnce)
-{
-    StartOptions options;
-    options.args = inQuotes(box_.root);
-    options.restricted = true;
-    options.suspended = true;
-    Started started = startThroughStandin(box_, options); // ends at once
-    ASSERT_TRUE(started.updater);
-    EXPECT_TRUE(MoveFileW(box_.updater.c_str(), (box_.updater + L".running").c_str()));
-    putRecorderInPlace();
-    EXPECT_EQ(exitCodeOf(started.standin.get()), 0u);
-    ResumeThread(started.thread.get());
-    EXPECT_EQ(exitCodeOf(started.updater.get(), 20000), 0u);
-    EXPECT_EQ(readRecord(twin_).starts, 1) << "no twin was asked for";
-    EXPECT_FALSE(exists(box_.log));
-}
-
-TEST_F(Unelevated, DeclinedElevationPromptsUntilTheUserGivesUp)
-{
-    // With the executable gone, every request fails like a declined elevation.
-    Started started = start(inQuotes(box_.root), [] {});
-    for (int prompt = 0; prompt < 3; ++prompt)
-        answerMessageBoxShowing(started.pid, retryText, IDOK);
-    answerMessageBoxShowing(started.pid, retryText, IDCANCEL);
-    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a fifth prompt";
-    expectExitAfterParent(started);
-    EXPECT_EQ(readFile(twin_), "<missing>");
-}
-
-TEST_F(Unelevated, RetryAfterAFailedRequestStartsTheTwinOnce)
-{
-    Started started = start(inQuotes(box_.root), [] {});
-    answerMessageBoxShowing(started.pid, retryText, IDOK);
-    putRecorderInPlace();
-    answerMessageBoxShowing(started.pid, retryText, IDOK);
-    EXPECT_EQ(readRecord(twin_).starts, 1) << "no twin";
-    EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr)
-        << "a prompt after an accepted request";
-    expectExitAfterParent(started);
-    EXPECT_EQ(readRecord(twin_).starts, 1) << "more than one twin";
+    const struct {
+        const char* what;
+        int prompts;
+        bool twinAtLast; // else the last answer is Cancel
+    } rows[] = {
+        {"declined until the user gives up", 4, false},
+        {"a retry that succeeds", 2, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        nextRowSandbox();
+        Started started = start(inQuotes(box_.root), [] {});
+        for (int prompt = 1; prompt <= row.prompts; ++prompt) {
+            if (prompt == row.prompts && row.twinAtLast) {
+                ASSERT_NE(waitForMessageBox(started.pid), nullptr) << "no prompt " << prompt;
+                putRecorderInPlace();
+            }
+            answerMessageBoxShowing(started.pid, retryText,
+                                    prompt == row.prompts && !row.twinAtLast ? IDCANCEL : IDOK);
+        }
+        if (row.twinAtLast) {
+            EXPECT_EQ(readRecord(twin()).starts, 1) << "no twin";
+        }
+        EXPECT_EQ(waitForMessageBox(started.pid, 1000), nullptr) << "a prompt after the last";
+        expectExitAfterParent(started);
+        if (row.twinAtLast) {
+            EXPECT_EQ(readRecord(twin()).starts, 1) << "more than one twin";
+        } else {
+            EXPECT_EQ(readFile(twin()), "<missing>");
+        }
+    }
 }
 
 // Windows starts the "runas" twin without rights where elevation cannot be had (UAC
@@ -206,6 +218,7 @@ TEST_F(Unelevated, TwinThatComesBackWithoutRightsAsksTheUserInsteadOfRelaunching
         options.args = inQuotes(box_.root);
         options.end = launcherStays ? L"event:" + endEvent_ : L"now";
         options.restricted = true;
+        writeFile(box_.log, earlierLog);
         Started started = startThroughStandin(box_, options);
         ASSERT_TRUE(started.updater);
         DWORD twin = 0;
@@ -224,7 +237,7 @@ TEST_F(Unelevated, TwinThatComesBackWithoutRightsAsksTheUserInsteadOfRelaunching
         EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
         EXPECT_TRUE(waitUntil([&] { return processesRunning(box_.updater).empty(); }))
             << "an updater process left";
-        EXPECT_FALSE(exists(box_.log)) << "no instance had rights to write one";
+        expectLogUntouched();
         ResetEvent(end_.get());
     }
 }

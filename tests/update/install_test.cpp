@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -16,65 +17,49 @@ namespace {
 class Replacement : public SandboxTest {
 protected:
     Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }
-
-    // What stands at root\name refuses every probe: four tries, the message, exit 1,
-    // and the update file stays where it is.
-    void expectRefusedThroughEveryProbe(const std::wstring& name)
-    {
-        writeFile(box_.updateDir + L"\\" + name, "file");
-        Started started = start();
-        answerMessageBoxShowing(started.pid, failureText(box_.root + L"\\" + name));
-        EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-        EXPECT_EQ(countOf(readFile(box_.log), "File not writable!! Tries: "), 4);
-        EXPECT_EQ(readFile(box_.updateDir + L"\\" + name), "file");
-    }
 };
 
 } // namespace
 
-TEST_F(Replacement, NewFileNeedsNoProbeRetry)
-{
-    writeFile(box_.updateDir + L"\\new.txt", "new");
-    const RunResult run = runUpdater(box_, inQuotes(box_.root));
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_FALSE(contains(run.log, "File not writable"));
-    EXPECT_EQ(readFile(box_.root + L"\\new.txt"), "new");
-    EXPECT_FALSE(exists(box_.updateDir + L"\\new.txt"));
-}
-
 // dest held by another program: a lock that refuses the probe, a handle that only reads
 // attributes (a shell window, the indexer: Windows refuses to replace a file that any
 // program has open, so each refused rename is a try), a game reading its archive with
-// read and write sharing but none for deletion. Let go about 0.8 s after the first
-// refused try, the install goes on; held through every try (1.5 s), the update stops
-// with the message, the old file stays, and of the files around it only those listed
-// before it were installed.
-TEST_F(Replacement, HeldDestIsTriedAgainUntilLetGoOrTheTriesRunOut)
+// read and write sharing but none for deletion. So too the update file: a scanner that
+// shares no deletion, and a writer (the user's own program) that shares everything but
+// would go on writing into the installed file: it is tried like a held dest, never
+// moved by its name instead. Let go about 0.8 s after the first refused try, the install
+// goes on; held through every try (1.5 s), the update stops with the message, the old
+// file stays, and of the files around it only those listed before it were installed.
+TEST_F(Replacement, HeldDestOrUpdateFileIsTriedAgainUntilLetGoOrTheTriesRunOut)
 {
     const struct {
         const char* what;
+        bool updateFileHeld; // else dest
         DWORD access;
         DWORD share;
         bool letGo;
-        bool probeRefuses; // else the probe passes and the rename is refused
+        bool refusedFirst; // before any step of the install; else the rename is refused
     } holders[] = {
-        {"locked, let go", GENERIC_READ, 0, true, true},
-        {"attributes only, let go", FILE_READ_ATTRIBUTES,
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
-        {"locked through every try", GENERIC_READ, 0, false, true},
-        {"read, sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false,
-         true},
+        {"dest locked, let go", false, GENERIC_READ, 0, true, true},
+        {"dest's attributes read, let go", false, FILE_READ_ATTRIBUTES, shareAll, true, false},
+        {"dest locked through every try", false, GENERIC_READ, 0, false, true},
+        {"dest read, sharing reads and writes", false, GENERIC_READ,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, false, true},
+        {"update file scanned, let go", true, GENERIC_READ, FILE_SHARE_READ, true, true},
+        {"update file scanned throughout", true, GENERIC_READ, FILE_SHARE_READ, false, true},
+        {"update file written, let go", true, GENERIC_WRITE, shareAll, true, true},
+        {"update file written throughout", true, GENERIC_WRITE, shareAll, false, true},
     };
-    const std::wstring base = box_.base;
-    int round = 0;
     for (const auto& holder : holders) {
         SCOPED_TRACE(holder.what);
-        box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
+        nextRowSandbox();
         const std::wstring dest = box_.root + L"\\locked.dll";
+        const std::wstring heldFile =
+            holder.updateFileHeld ? box_.updateDir + L"\\locked.dll" : dest;
         writeFile(dest, "old");
         for (const wchar_t* name : {L"\\a.txt", L"\\locked.dll", L"\\z.txt"})
             writeFile(box_.updateDir + name, "new");
-        UniqueFileHandle held(CreateFileW(dest.c_str(), holder.access, holder.share, nullptr,
+        UniqueFileHandle held(CreateFileW(heldFile.c_str(), holder.access, holder.share, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
         const ULONGLONG begin = GetTickCount64();
@@ -103,7 +88,7 @@ TEST_F(Replacement, HeldDestIsTriedAgainUntilLetGoOrTheTriesRunOut)
         std::string refusals;
         for (int tries = 0; tries < (holder.letGo ? 1 : 4); ++tries)
             refusals += "File not writable!! Tries: " + std::to_string(tries) + "\r\n";
-        if (holder.probeRefuses) {
+        if (holder.refusedFirst) {
             EXPECT_TRUE(contains(log, "dest=" + logged(dest) + "\r\n" + refusals));
         }
         EXPECT_EQ(readFile(dest), holder.letGo ? "new" : "old");
@@ -117,43 +102,63 @@ TEST_F(Replacement, HeldDestIsTriedAgainUntilLetGoOrTheTriesRunOut)
     }
 }
 
-TEST_F(Replacement, FolderInTheWayIsRefusedOnEveryProbe)
+// What stands where the update file goes: nothing (no probe refused), a read-only file
+// (no obstacle: it is being replaced by its new version; Wine run by root ignores the
+// attribute, so the suite runs this test as an ordinary user too), a folder (refused at
+// every probe: four tries, the message), no folder to hold it (the move fails at once,
+// loudly). Where the run stops, the update file stays.
+TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStopsTheRun)
 {
-    makeDirs(box_.root + L"\\data");
-    expectRefusedThroughEveryProbe(L"data");
-}
-
-// The file is being replaced by its new version: its read-only attribute is no
-// obstacle (Wine run by root ignores the attribute: the suite runs this case as an
-// ordinary user too).
-TEST_F(Replacement, ReadOnlyFileInTheWayIsReplaced)
-{
-    const std::wstring dest = box_.root + L"\\data";
-    writeFile(dest, "old");
-    SKIP_UNLESS(makeReadOnly(dest, &why));
-    writeFile(box_.updateDir + L"\\data", "new");
-    const RunResult run = runUpdater(box_, inQuotes(box_.root));
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_FALSE(contains(run.log, "File not writable"));
-    EXPECT_EQ(readFile(dest), "new");
-    SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST_F(Replacement, MissingFolderInTheRootFailsTheMoveLoudly)
-{
-    makeDirs(box_.updateDir + L"\\newdir");
-    writeFile(box_.updateDir + L"\\newdir\\f.txt", "new");
-    const std::wstring dest = box_.root + L"\\newdir\\f.txt";
-    Started started = start();
-    answerMessageBoxShowing(started.pid, failureText(dest));
-    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-    const std::string log = readFile(box_.log);
-    const std::string tail = logLines({"dest=" + logged(dest), "Remove it", "Move it"});
-    ASSERT_TRUE(contains(log, tail));
-    EXPECT_EQ(log.substr(log.find(tail) + tail.size()),
-              "Exception: rename: " + systemMessage(ERROR_PATH_NOT_FOUND) + "\r\n");
-    EXPECT_EQ(readFile(box_.updateDir + L"\\newdir\\f.txt"), "new");
-    EXPECT_FALSE(exists(box_.root + L"\\newdir"));
+    std::string fourRefusals;
+    for (int tries = 0; tries < 4; ++tries)
+        fourRefusals += "File not writable!! Tries: " + std::to_string(tries) + "\r\n";
+    const struct {
+        const char* what;
+        const wchar_t* name; // below the update folder and the root
+        std::function<bool(const std::wstring& dest, std::string* why)> prepare;
+        std::string stop; // the log's end after dest's line; none: a complete run
+    } rows[] = {
+        {"nothing", L"new.txt", [](const std::wstring&, std::string*) { return true; }, ""},
+        {"a read-only file", L"data",
+         [](const std::wstring& dest, std::string* why) {
+             writeFile(dest, "old");
+             return makeReadOnly(dest, why);
+         },
+         ""},
+        {"a folder", L"data",
+         [](const std::wstring& dest, std::string*) {
+             makeDirs(dest);
+             return true;
+         },
+         fourRefusals},
+        {"no folder to hold it", L"newdir\\f.txt",
+         [](const std::wstring&, std::string*) { return true; },
+         logLines({"Remove it", "Move it",
+                   "Exception: rename: " + systemMessage(ERROR_PATH_NOT_FOUND)})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        nextRowSandbox();
+        const std::wstring dest = box_.root + L"\\" + row.name;
+        const std::wstring source = box_.updateDir + L"\\" + row.name;
+        SKIP_ROW_UNLESS(row.prepare(dest, &why));
+        makeDirs(source.substr(0, source.rfind(L'\\')));
+        writeFile(source, "new");
+        Started started = start();
+        if (!row.stop.empty())
+            answerMessageBoxShowing(started.pid, failureText(dest));
+        EXPECT_EQ(exitCodeOf(started.updater.get()), row.stop.empty() ? 0u : 1u);
+        const std::string log = readFile(box_.log);
+        if (row.stop.empty()) {
+            EXPECT_FALSE(contains(log, "File not writable"));
+            EXPECT_TRUE(endsWith(log, runEndLines()));
+            EXPECT_EQ(readFile(dest), "new");
+            SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        } else {
+            EXPECT_TRUE(endsWith(log, "dest=" + logged(dest) + "\r\n" + row.stop));
+        }
+        EXPECT_EQ(exists(source), !row.stop.empty());
+    }
 }
 
 // Every install is a copy, on this volume as on another (a launcher installed there), and

@@ -162,22 +162,3 @@ TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileK
         EXPECT_EQ(ownerOf(hard), hardOwner);
     }
 }
-
-TEST(InstalledFileSecurity, HardLinkToAFileOutsideStaysInTheUpdateFolder)
-{
-    const Sandbox box = makeSandbox();
-    const std::wstring outside = box.base + L"\\system.dll";
-    writeFile(outside, "a file of another program");
-    const std::wstring link = box.updateDir + L"\\system.dll";
-    ASSERT_TRUE(CreateHardLinkW(link.c_str(), outside.c_str(), nullptr)) << GetLastError();
-    writeFile(box.updateDir + L"\\plain.txt", "plain");
-
-    const RunResult run = runUpdater(box, inQuotes(box.root));
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_TRUE(contains(run.log, logLines({subPathLine(link), "relativePath=\"system.dll\"",
-                                            "Outside of target, ignore it"})));
-    EXPECT_EQ(readFile(link), "a file of another program");
-    EXPECT_EQ(readFile(outside), "a file of another program");
-    EXPECT_FALSE(exists(box.root + L"\\system.dll"));
-    EXPECT_EQ(readFile(box.root + L"\\plain.txt"), "plain");
-}

@@ -32,56 +32,6 @@ protected:
 
 } // namespace
 
-// An update file that another program holds so that it cannot be opened for its move
-// is tried like a locked destination, and never moved by its name instead: a scanner
-// that shares no deletion, and a writer (the user's own program) that would otherwise
-// go on writing into the installed file although it shares everything.
-TEST_F(NothingLost, UpdateFileHeldByAnotherProgramWaitsThenStopsOrIsApplied)
-{
-    struct Holder {
-        const char* what;
-        DWORD access;
-        DWORD share;
-    };
-    const Holder holders[] = {
-        {"a scanner reading it", GENERIC_READ, FILE_SHARE_READ},
-        {"a writer sharing everything", GENERIC_WRITE,
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
-    };
-    const std::wstring base = box_.base;
-    int round = 0;
-    for (const Holder& holder : holders) {
-        for (const bool released : {false, true}) {
-            SCOPED_TRACE(std::string(holder.what) +
-                         (released ? ", let go after a second" : ", held throughout"));
-            box_ = makeSandbox(base + L"-" + std::to_wstring(round++));
-            const std::wstring dest = box_.root + L"\\Qorvath Launcher.exe";
-            const std::wstring source = box_.updateDir + L"\\Qorvath Launcher.exe";
-            writeFile(dest, "old");
-            writeFile(source, "new");
-            UniqueFileHandle held(CreateFileW(source.c_str(), holder.access, holder.share, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(held);
-            Started started = start(box_.root);
-            if (released) {
-                EXPECT_TRUE(waitForLog(box_, "Tries: 0"));
-                Sleep(700);
-                held.reset();
-                EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-                EXPECT_EQ(readFile(dest), "new");
-                EXPECT_FALSE(exists(source));
-                EXPECT_EQ(lastLine(), "All done, exiting\r\n");
-            } else {
-                expectStopNaming(started, dest);
-                held.reset();
-                EXPECT_EQ(lastLine(), "File not writable!! Tries: 3\r\n");
-                EXPECT_EQ(readFile(dest), "old");
-                EXPECT_EQ(readFile(source), "new");
-            }
-        }
-    }
-}
-
 TEST_F(NothingLost, CopyThatRunsOutOfRoomKeepsTheOldFile)
 {
     ULARGE_INTEGER free = {};

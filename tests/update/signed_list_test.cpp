@@ -119,11 +119,9 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
              return sign(box, "publisher", 5, why);
          }},
     };
-    const std::wstring base = box_.base;
-    int round = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Sandbox box = makeSandbox(base + L"-" + std::to_wstring(round++));
+        const Sandbox& box = nextRowSandbox();
         makeScene(box);
         SKIP_UNLESS(c.prepare(box, &why));
         const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
