@@ -23,17 +23,6 @@ std::wstring updaterBuild()
 
 namespace {
 
-std::wstring widen(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], length);
-    return result;
-}
-
 std::wstring testName()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -475,4 +464,24 @@ void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button)
 std::string subPathLine(const std::wstring& path)
 {
     return "Sub path" + logged(path);
+}
+
+std::string walkLines(const Sandbox& sandbox, const std::wstring& folder)
+{
+    const std::wstring walked = folder.empty() ? sandbox.updateDir : folder;
+    std::string lines = "Step" + logged(walked) + "\r\n";
+    for (const std::wstring& name : listing(walked)) {
+        const std::wstring path = walked + L"\\" + name;
+        const std::wstring relative = path.substr(sandbox.updateDir.size() + 1);
+        if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            lines += logLines({subPathLine(path), "It's a directory, go down"}) +
+                     walkLines(sandbox, path);
+        else if (relative == L"Updater.exe" || relative == L"Updater.log")
+            lines += logLines({subPathLine(path), "This is our exe or log, ignore it"});
+        else
+            lines += logLines({subPathLine(path), "relativePath=" + logged(relative),
+                               "dest=" + logged(sandbox.root + L"\\" + relative), "Remove it",
+                               "Move it"});
+    }
+    return lines;
 }

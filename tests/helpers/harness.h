@@ -7,6 +7,7 @@
 #include "support/files.h"
 #include "support/platform.h"
 #include "support/processes.h"
+#include "support/text.h"
 #include "support/update_tree.h"
 #include "support/waiting.h"
 
@@ -197,3 +198,9 @@ void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button = I
 
 // Each "Sub path" block of a walk starts with this line.
 std::string subPathLine(const std::wstring& path);
+
+// The lines of a walk of the update folder (or of `folder` below it) as it is listed now,
+// from its "Step" line: each entry in listing order, the updater's own two files skipped,
+// every folder gone down into, every other file applied without obstacle to its place
+// below the root. Worked out before the run, which moves what it applies.
+std::string walkLines(const Sandbox& sandbox, const std::wstring& folder = {});

@@ -8,6 +8,7 @@
 // started it, whatever file that handle value leads to here goes to "<own path>.handle"
 // (nothing: no such handle was inherited).
 #include "common/unique_any.h"
+#include "support/text.h"
 
 #include <windows.h>
 
@@ -17,18 +18,6 @@
 #include <string>
 
 namespace {
-
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], length,
-                        nullptr, nullptr);
-    return result;
-}
 
 // The id of the process that started this one, and its executable's file name where
 // that process still runs (an updater that started us has ended by now).

@@ -26,19 +26,6 @@ std::wstring generatedArguments(std::mt19937& random)
     return text;
 }
 
-std::string utf8(const std::wstring& text)
-{
-    std::string result;
-    if (text.empty())
-        return result;
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    result.assign(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], length,
-                        nullptr, nullptr);
-    return result;
-}
-
 bool moveWithRetry(const std::wstring& from, const std::wstring& to)
 {
     return waitUntil(

@@ -122,18 +122,3 @@ TEST_F(RunSequence, RootThatLeadsNowhereStopsTheRunNamingIt)
         EXPECT_EQ(readFile(box_.updateDir + L"\\a.txt"), "new");
     }
 }
-
-// The log opened under another letter case is still the open log, and no update file.
-TEST_F(RunSequence, LogNamedInAnotherCaseIsLeftAloneAndTheRunCompletes)
-{
-    const std::wstring upper = box_.updateDir + L"\\UPDATER.LOG";
-    writeFile(upper, "an earlier run's log");
-    writeFile(box_.updateDir + L"\\a.txt", "new");
-    const RunResult run = runUpdater(box_, inQuotes(box_.root));
-    EXPECT_EQ(run.exitCode, 0u) << run.log;
-    EXPECT_TRUE(
-        contains(run.log, logLines({subPathLine(upper), "This is our exe or log, ignore it"})));
-    EXPECT_TRUE(endsWith(run.log, runEndLines()));
-    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
-    EXPECT_FALSE(exists(box_.root + L"\\UPDATER.LOG"));
-}

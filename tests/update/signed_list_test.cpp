@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,11 +14,6 @@
 #ifdef QLU_SIGNING_KEYS
 
 namespace {
-
-std::wstring widened(const char* ascii)
-{
-    return std::wstring(ascii, ascii + std::strlen(ascii));
-}
 
 class SignedUpdates : public SandboxTest {
 protected:
@@ -48,8 +42,8 @@ protected:
     {
         DeleteFileW(listOf(box).c_str());
         const std::wstring arguments =
-            inQuotes(widened(QLU_SIGN_SCRIPT)) + L" " +
-            inQuotes(widened(QLU_SIGNING_KEYS) + L"/" + widened(key) + L".pem") + L" " +
+            inQuotes(widen(QLU_SIGN_SCRIPT)) + L" " +
+            inQuotes(widen(QLU_SIGNING_KEYS) + L"/" + widen(key) + L".pem") + L" " +
             inQuotes(linuxPath(box.updateDir)) + L" " + std::to_wstring(release);
         return runLinuxUntilFileExists(L"bash", arguments, listOf(box), why);
     }
