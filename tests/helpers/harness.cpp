@@ -200,6 +200,12 @@ Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args)
 {
     StartOptions options;
     options.args = args;
+    return startWithoutParent(sandbox, options);
+}
+
+Started startWithoutParent(const Sandbox& sandbox, StartOptions options)
+{
+    options.end = L"now";
     options.suspended = true;
     Started started = startThroughStandin(sandbox, options);
     if (started.updater) {

@@ -82,6 +82,7 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 // Starts the updater through a stand-in that has ended before the updater runs: a run
 // without a parent, whose log holds no lines of the wait.
 Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
+Started startWithoutParent(const Sandbox& sandbox, StartOptions options);
 
 // Polls until the sandbox's log holds `part`; false when it does not within the time
 // limit (scaled).

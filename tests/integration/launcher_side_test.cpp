@@ -176,14 +176,8 @@ void startThroughHeader(const std::wstring& root, const std::wstring& program)
 
 std::string waitForCompleteLog(const std::wstring& log)
 {
-    const std::string end = "All done, exiting\r\n";
     std::string text;
-    waitUntil(
-        [&] {
-            text = readFile(log);
-            return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-        },
-        60000);
+    waitUntil([&] { return endsWith(text = readFile(log), "All done, exiting\r\n"); }, 60000);
     return text;
 }
 

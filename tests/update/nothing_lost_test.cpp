@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,20 +56,33 @@ TEST_F(NothingLost, CopyThatRunsOutOfRoomKeepsTheOldFile)
     removeTree(box_.base);
 }
 
-TEST_F(NothingLost, NamesThatWin32WouldRewriteAreAppliedExactly)
+// Names that Win32 would rewrite (a final dot or blank, device names) and unusual ones
+// (letters outside ASCII, leading dots, 200 letters) are applied under their exact names,
+// and installed files that a rewritten name would reach stay. On another volume where
+// there is one: a short base keeps the long name within what Wine resolves.
+TEST_F(NothingLost, UnusualNamesAndNamesThatWin32WouldRewriteAreAppliedExactly)
 {
+    std::string why;
+    const std::wstring volume = otherVolume(&why);
+    std::optional<ScratchFolder> scratch;
+    if (!volume.empty()) {
+        scratch.emplace(volume + uniqueName(L"names"));
+        box_ = makeSandbox(scratch->path());
+    }
     // Each update file under its exact name; where the name is a folder, its one file.
-    const std::vector<std::wstring> files = {
+    std::vector<std::wstring> files = {
         L"foo.",  L"bar ",   L"CON",          L"aux.txt",          L"COM1.log",
         L"x.dll", L"x.dll.", L"Updater.exe.", L"...\\in dots.txt", L"bin.\\in bin.txt",
     };
+    files.insert(files.end(), {L"\x0444\x0430\x0439\x043B.dll", L"\x00E9t\x00E9 \x00FC.txt",
+                               L"\x8868\x793A.dat", L".hidden", L"..double", L"a.b.c.d"});
+    files.push_back(std::wstring(200, L'n') + L".bin");
     for (const wchar_t* folder : {L"\\...", L"\\bin."}) {
         ASSERT_TRUE(CreateDirectoryW(exact(box_.updateDir + folder).c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryW(exact(box_.root + folder).c_str(), nullptr));
     }
     for (const std::wstring& name : files)
-        writeFile(exact(box_.updateDir + L"\\" + name),
-                  "new " + std::string(name.begin(), name.end()));
+        writeFile(exact(box_.updateDir + L"\\" + name), "new " + utf8(name));
     // Installed files that the update does not replace: a rewritten name must not reach them.
     writeFile(box_.root + L"\\foo", "installed foo");
     writeFile(box_.root + L"\\bar", "installed bar");
@@ -77,10 +91,8 @@ TEST_F(NothingLost, NamesThatWin32WouldRewriteAreAppliedExactly)
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     for (const std::wstring& name : files) {
-        EXPECT_EQ(readFile(exact(box_.root + L"\\" + name)),
-                  "new " + std::string(name.begin(), name.end()))
-            << testing::PrintToString(name);
-        EXPECT_FALSE(exists(exact(box_.updateDir + L"\\" + name))) << testing::PrintToString(name);
+        EXPECT_EQ(readFile(exact(box_.root + L"\\" + name)), "new " + utf8(name)) << utf8(name);
+        EXPECT_FALSE(exists(exact(box_.updateDir + L"\\" + name))) << utf8(name);
     }
     EXPECT_EQ(readFile(box_.root + L"\\foo"), "installed foo");
     EXPECT_EQ(readFile(box_.root + L"\\bar"), "installed bar");

@@ -213,32 +213,6 @@ TEST_F(UntrustedTree, DestinationFolderIsHeldAgainstRenamingFromItsCheckToTheMov
     EXPECT_TRUE(MoveFileW(bin.c_str(), away.c_str())) << GetLastError();
 }
 
-TEST_F(UntrustedTree, UnusualNamesAreApplied)
-{
-    const std::vector<std::wstring> names = {
-        L"\x0444\x0430\x0439\x043B.dll", // Cyrillic
-        L"\x00E9t\x00E9 \x00FC.txt",     // Latin with accents
-        L"\x8868\x793A.dat",             // CJK
-        L".hidden",
-        L"..double",
-        L"a.b.c.d",
-        std::wstring(200, L'n') + L".bin",
-    };
-    // A short base, so that the long name stays within what Wine resolves.
-    REQUIRE_OTHER_VOLUME(volume);
-    const ScratchFolder scratch(volume + uniqueName(L"names"));
-    const Sandbox box = makeSandbox(scratch.path());
-    for (const std::wstring& name : names)
-        writeFile(L"\\\\?\\" + box.updateDir + L"\\" + name, "content");
-    const RunResult result = runUpdater(box, inQuotes(box.root));
-    EXPECT_EQ(result.exitCode, 0u) << result.log;
-    for (const std::wstring& name : names) {
-        EXPECT_EQ(readFile(L"\\\\?\\" + box.root + L"\\" + name), "content")
-            << testing::PrintToString(name);
-        EXPECT_FALSE(exists(L"\\\\?\\" + box.updateDir + L"\\" + name));
-    }
-}
-
 // Two links per level, each to the next level, reach the last level by 2^40 paths:
 // each folder is walked once, however many links lead to it, and below its own final
 // path (the first path through the links is longer than MAX_PATH).

@@ -111,11 +111,8 @@ TEST_F(UpdateWalk, UpdaterStartedOutsideItsOwnResourcesUpdateIsRefusedUntouched)
             options.updater = elsewhere + L"\\Updater.exe";
             copyFile(box_.updater, options.updater);
         }
-        options.suspended = true;
-        Started started = startThroughStandin(box_, options);
+        Started started = startWithoutParent(box_, options);
         ASSERT_TRUE(started.updater);
-        exitCodeOf(started.standin.get());
-        ResumeThread(started.thread.get());
         answerMessageBoxShowing(started.pid, failureText(copied ? box_.root : elsewhere));
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
         EXPECT_EQ(listing(elsewhere).size(), copied ? 2u : 1u) << "a log written";
