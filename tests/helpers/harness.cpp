@@ -346,40 +346,27 @@ std::string logged(const std::wstring& path)
 
 namespace {
 
-struct BoxSearch {
-    DWORD pid; // 0: any process
-    const wchar_t* caption;
-    HWND found;
-};
-
-BOOL CALLBACK matchBox(HWND window, LPARAM param)
+// A top-level window with this caption of process `pid` (0: of any process).
+HWND windowOf(DWORD pid, const std::wstring& caption)
 {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t caption[64] = {};
-    GetWindowTextW(window, caption, 64);
-    if ((search->pid == 0 || pid == search->pid) && std::wstring(caption) == search->caption) {
-        search->found = window;
-        return FALSE;
+    for (HWND window = FindWindowExW(nullptr, nullptr, nullptr, caption.c_str()); window;
+         window = FindWindowExW(nullptr, window, nullptr, caption.c_str())) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (pid == 0 || owner == pid)
+            return window;
     }
-    return TRUE;
-}
-
-HWND waitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs)
-{
-    BoxSearch search = {pid, caption, nullptr};
-    waitUntil(
-        [&] { return EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search)), search.found; },
-        timeoutMs);
-    return search.found;
+    return nullptr;
 }
 
 } // namespace
 
 HWND waitForMessageBox(DWORD pid, DWORD timeoutMs)
 {
-    return waitForWindow(pid, L"Qorvath Launcher Updater", timeoutMs);
+    HWND box = nullptr;
+    waitUntil([&] { return (box = windowOf(pid, L"Qorvath Launcher Updater")) != nullptr; },
+              timeoutMs);
+    return box;
 }
 
 std::vector<DWORD> processesRunning(const std::wstring& image)
@@ -409,7 +396,7 @@ HWND waitForWindowOfImage(const std::wstring& image, const std::wstring& caption
     waitUntil(
         [&] {
             for (const DWORD pid : processesRunning(image)) {
-                if ((window = waitForWindow(pid, caption.c_str(), 0)) != nullptr) {
+                if ((window = windowOf(pid, caption)) != nullptr) {
                     owner = pid;
                     return true;
                 }

@@ -230,52 +230,26 @@ TEST(LauncherHeader, UpdaterInheritsNoHandleOfTheLauncher)
 
 namespace {
 
-// A sandbox whose root holds the sample launcher at version 1, with version 2 waiting.
-Sandbox sampleLauncherWithAnUpdate(std::wstring& launcher)
-{
-    const Sandbox box = makeSandbox();
-    launcher = box.root + L"\\Qorvath Launcher.exe";
-    copyFile(binDir() + L"\\Qorvath Launcher.exe", launcher);
-    writeFile(box.root + L"\\version.txt", "1");
-    writeFile(box.updateDir + L"\\version.txt", "2");
-    return box;
-}
+class SampleLauncher : public SandboxTest {};
 
 } // namespace
 
-TEST(SampleLauncher, StartsTheUpdaterEndsAndComesBackUpdated)
-{
-    std::wstring launcher;
-    const Sandbox box = sampleLauncherWithAnUpdate(launcher);
-    copyFile(binDir() + L"\\Qorvath Launcher.exe", box.updateDir + L"\\Qorvath Launcher.exe");
-
-    // Started from elsewhere: the header gives the updater its own working directory.
-    StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.base);
-    ASSERT_TRUE(started.process);
-    EXPECT_EQ(exitCodeOf(started.process.get(), 20000), 0u) << "the launcher did not end";
-
-    DWORD owner = 0;
-    HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
-    ASSERT_NE(shown, nullptr) << "the launcher was not started again\n" << readFile(box.log);
-    EXPECT_EQ(messageBoxText(shown), L"Qorvath Launcher, version 2");
-    answerMessageBox(shown, IDOK);
-    EXPECT_EQ(readFile(box.root + L"\\version.txt"), "2");
-    EXPECT_FALSE(exists(box.updateDir + L"\\version.txt"));
-    const std::string log = readFile(box.log);
-    EXPECT_EQ(log.substr(0, 12 + logged(box.root).size()), "targetDir = " + logged(box.root));
-    EXPECT_TRUE(endsWith(log, "All done, exiting\r\n"));
-}
-
-// The updater leaves some files in place on purpose (here one meant for the update
-// folder itself): the launcher must not start it again for them, at any later start,
-// but must for a file put there afterwards, once. So too where another program holds
-// the log without letting it be written: the run marks its end in Updater.done.
-TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
+// The sample launcher starts the updater for its update (version 2 of its files and of
+// itself), ends, and comes back updated. The updater leaves some files in place on
+// purpose (here one meant for the update folder itself): the launcher must not start it
+// again for them, at any later start, but must for a file put there afterwards, once.
+// So too where another program holds the log without letting it be written: the run
+// marks its end in Updater.done.
+TEST_F(SampleLauncher, ComesBackUpdatedAndRunsTheUpdaterOncePerUpdate)
 {
     for (const bool logHeld : {false, true}) {
         SCOPED_TRACE(logHeld ? "the log held by a reader" : "the log written");
-        std::wstring launcher;
-        const Sandbox box = sampleLauncherWithAnUpdate(launcher);
+        const Sandbox& box = nextRowSandbox();
+        const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
+        copyFile(binDir() + L"\\Qorvath Launcher.exe", launcher);
+        copyFile(binDir() + L"\\Qorvath Launcher.exe", box.updateDir + L"\\Qorvath Launcher.exe");
+        writeFile(box.root + L"\\version.txt", "1");
+        writeFile(box.updateDir + L"\\version.txt", "2");
         UniqueFileHandle reader;
         if (logHeld) {
             writeFile(box.log, "an earlier run's log\r\n");
@@ -288,10 +262,11 @@ TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
         makeDirs(box.updateDir + L"\\resources\\update");
         writeFile(box.updateDir + L"\\resources\\update\\notes.txt", "for the update folder");
 
-        // One start of the launcher: its window (or that of the launcher the updater starts
-        // again) answered.
+        // One start of the launcher, from elsewhere (the header gives the updater its own
+        // working folder): its window (or that of the launcher the updater starts again)
+        // answered.
         const auto launch = [&] {
-            StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.root);
+            StartedProcess started = startProcess(launcher, inQuotes(launcher), 0, box.base);
             DWORD owner = 0;
             const HWND shown = waitForWindowOfImage(launcher, L"Qorvath Launcher", owner, 60000);
             if (!shown)
@@ -299,7 +274,7 @@ TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
             const std::wstring text = messageBoxText(shown);
             answerMessageBox(shown, IDOK);
             waitUntil([shown] { return !IsWindow(shown); }, 5000);
-            exitCodeOf(started.process.get());
+            EXPECT_EQ(exitCodeOf(started.process.get()), 0u);
             return text;
         };
         const auto lastWritten = [&] {
@@ -310,10 +285,13 @@ TEST(SampleLauncher, UpdaterRunsOncePerUpdateWhateverItLeavesBehindOnPurpose)
         };
 
         EXPECT_EQ(launch(), L"Qorvath Launcher, version 2");
+        EXPECT_EQ(readFile(box.root + L"\\version.txt"), "2");
+        EXPECT_FALSE(exists(box.updateDir + L"\\version.txt"));
         if (logHeld) {
             ASSERT_TRUE(waitUntil([&] { return exists(record); }));
         } else {
             const std::string firstRun = waitForCompleteLog(box.log);
+            EXPECT_EQ(firstRun.rfind("targetDir = " + logged(box.root) + "\r\n", 0), 0u);
             ASSERT_TRUE(contains(firstRun, "Inside the update folder, ignore it"));
         }
         const ULONGLONG firstWritten = lastWritten();
