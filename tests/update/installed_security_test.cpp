@@ -7,64 +7,54 @@
 
 #include <aclapi.h>
 
+#include <tuple>
 #include <vector>
 
 namespace {
 
-using UniqueLocalDescriptor = UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree>;
-
-// The ACEs of an access list as (flags, mask, SID text), in order.
-struct Ace {
-    BYTE flags;
-    ACCESS_MASK mask;
-    std::vector<BYTE> sid;
-    bool operator==(const Ace& other) const
+// What a file's security descriptor says: its owner, whether its access list is kept
+// from inheriting, and the list's entries as (type, flags, mask, SID) in order. Empty where
+// it cannot be read.
+struct Security {
+    std::vector<BYTE> owner;
+    bool listProtected = false;
+    std::vector<std::tuple<BYTE, BYTE, ACCESS_MASK, std::vector<BYTE>>> entries;
+    bool operator==(const Security& other) const
     {
-        return flags == other.flags && mask == other.mask && sid == other.sid;
+        return std::tie(owner, listProtected, entries) ==
+               std::tie(other.owner, other.listProtected, other.entries);
     }
 };
 
-std::vector<Ace> acesOf(PACL acl)
+std::vector<BYTE> bytesOf(PSID sid)
 {
-    std::vector<Ace> aces;
-    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
+}
+
+Security securityOf(const std::wstring& path)
+{
+    Security security;
+    UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> descriptor;
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &list, nullptr, descriptor.put()) != ERROR_SUCCESS ||
+        !GetSecurityDescriptorControl(descriptor.get(), &control, &revision))
+        return security;
+    security.owner = bytesOf(owner);
+    security.listProtected = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; list && i < list->AceCount; ++i) {
         void* raw = nullptr;
-        if (!GetAce(acl, i, &raw))
+        if (!GetAce(list, i, &raw))
             break;
-        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
-        const auto* sid = reinterpret_cast<const BYTE*>(&ace->SidStart);
-        aces.push_back({ace->Header.AceFlags, ace->Mask,
-                        std::vector<BYTE>(sid, sid + GetLengthSid(const_cast<BYTE*>(sid)))});
+        const auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        security.entries.emplace_back(entry->Header.AceType, entry->Header.AceFlags, entry->Mask,
+                                      bytesOf(const_cast<DWORD*>(&entry->SidStart)));
     }
-    return aces;
-}
-
-bool isAdministrators(PSID sid)
-{
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) && sid &&
-           EqualSid(sid, administrators);
-}
-
-// What inheritance gives a file of the folder: each entry the folder passes on to files,
-// marked inherited, with no inheritance flags of its own.
-std::vector<Ace> inheritedByFilesOf(const std::wstring& folder)
-{
-    UniqueLocalDescriptor descriptor;
-    PACL dacl = nullptr;
-    EXPECT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, &dacl, nullptr, descriptor.put()),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    std::vector<Ace> inherited;
-    for (Ace ace : acesOf(dacl)) {
-        if (!(ace.flags & OBJECT_INHERIT_ACE))
-            continue;
-        ace.flags = INHERITED_ACE;
-        inherited.push_back(ace);
-    }
-    EXPECT_FALSE(inherited.empty()) << "the folder passes nothing on to its files";
-    return inherited;
+    return security;
 }
 
 } // namespace
@@ -73,7 +63,8 @@ std::vector<Ace> inheritedByFilesOf(const std::wstring& folder)
 // object: a handle that the user opened on the update file before the run (WRITE_DAC,
 // which no share mode keeps out) leads afterwards to the deleted update file, and what it
 // sets does not reach the installed file. On Windows that file is owned by Administrators
-// and has the entries its folder passes on (Wine keeps no security that is set).
+// and has what its folder passes on, as a file the test makes there with that owner (Wine
+// keeps no security that is set).
 TEST(InstalledFileSecurity, InstalledFileIsTheAdministratorsOwnNotTheUsersFileObject)
 {
     const Sandbox box = makeSandbox();
@@ -109,24 +100,25 @@ TEST(InstalledFileSecurity, InstalledFileIsTheAdministratorsOwnNotTheUsersFileOb
     SetSecurityInfo(users.get(), SE_FILE_OBJECT,
                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                     nullptr, acl, nullptr);
-    UniqueLocalDescriptor descriptor;
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    ASSERT_EQ(GetNamedSecurityInfoW(dest.c_str(), SE_FILE_OBJECT,
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                    nullptr, &dacl, nullptr, descriptor.put()),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_TRUE(isAdministrators(owner));
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
-    EXPECT_FALSE(control & SE_DACL_PROTECTED);
-    EXPECT_EQ(acesOf(dacl), inheritedByFilesOf(box.root));
+    // What inheritance gives a new file of the root owned by Administrators, worked out
+    // by the system (generic rights mapped, the creator's entries made the owner's).
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    SECURITY_DESCRIPTOR ownedBy;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&ownedBy, SECURITY_DESCRIPTOR_REVISION) &&
+                SetSecurityDescriptorOwner(&ownedBy, administrators, FALSE));
+    SECURITY_ATTRIBUTES reference = {sizeof reference, &ownedBy, FALSE};
+    ASSERT_TRUE(UniqueFileHandle(CreateFileW((box.root + L"\\reference.txt").c_str(), GENERIC_WRITE,
+                                             0, &reference, CREATE_NEW, 0, nullptr)));
+    const Security installedSecurity = securityOf(dest);
+    EXPECT_EQ(installedSecurity.owner, bytesOf(administrators));
+    EXPECT_EQ(installedSecurity, securityOf(box.root + L"\\reference.txt"));
 }
 
 // A name in the root that leads to a file elsewhere (a link, or another name of it) is
-// replaced, and that file keeps its content and, on Windows, its owner. Wine keeps no descriptor
-// that is set, so there only the content shows.
+// replaced, and that file keeps its content and, on Windows, its owner and access list.
+// Wine keeps no descriptor that is set, so there only the content shows.
 TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileKeepsItsOwn)
 {
     const Sandbox box = makeSandbox();
@@ -136,17 +128,8 @@ TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileK
     writeFile(hard, "outside");
     SKIP_UNLESS(makeFileLink(soft, box.root + L"\\soft.dll", &why));
     ASSERT_TRUE(CreateHardLinkW((box.root + L"\\hard.dll").c_str(), hard.c_str(), nullptr));
-    const auto ownerOf = [](const std::wstring& path) {
-        UniqueLocalDescriptor descriptor;
-        PSID owner = nullptr;
-        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                              nullptr, nullptr, nullptr, descriptor.put());
-        return owner ? std::vector<BYTE>(static_cast<BYTE*>(owner),
-                                         static_cast<BYTE*>(owner) + GetLengthSid(owner))
-                     : std::vector<BYTE>();
-    };
-    const std::vector<BYTE> softOwner = ownerOf(soft);
-    const std::vector<BYTE> hardOwner = ownerOf(hard);
+    const Security softSecurity = securityOf(soft);
+    const Security hardSecurity = securityOf(hard);
     writeFile(box.updateDir + L"\\soft.dll", "new");
     writeFile(box.updateDir + L"\\hard.dll", "new");
 
@@ -158,7 +141,7 @@ TEST(InstalledFileSecurity, NameInTheRootThatLeadsElsewhereIsReplacedAndItsFileK
         EXPECT_EQ(readFile(box.base + L"\\" + name + L"-target.dll"), "outside");
     }
     if (!runningUnderWine()) {
-        EXPECT_EQ(ownerOf(soft), softOwner);
-        EXPECT_EQ(ownerOf(hard), hardOwner);
+        EXPECT_EQ(securityOf(soft), softSecurity);
+        EXPECT_EQ(securityOf(hard), hardSecurity);
     }
 }
