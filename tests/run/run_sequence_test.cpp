@@ -5,24 +5,27 @@
 class RunSequence : public SandboxTest {};
 
 // The command line as the log's first lines give it, and the run's end: no argument (an old
-// log emptied first), the root alone, further arguments (logged, never removed), a
-// backslash before a closing quote (a literal quote: the quoted text runs on), and a
-// relative root (kept as given, resolved against the update folder).
+// log emptied first), the root alone (with a backslash at its end too: no separator is
+// doubled), further arguments (logged, never removed), a backslash before a closing quote
+// (a literal quote: the quoted text runs on), and a relative root (kept as given,
+// resolved against the update folder).
 TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
 {
     const struct {
-        std::wstring args;
+        std::wstring args;         // "<root>" stands for the sandbox's root
         const wchar_t* refusedFor; // the failure message names it; null: no message
         DWORD exitCode;
-        std::string head;  // "<root>" and "<update>" stand for the sandbox's folders
+        std::string head;  // "<root>" and "<update>": the sandbox's folders as logged, unquoted
         std::string later; // a part further on; none: the head is the whole log
     } cases[] = {
         {L"", nullptr, 1, "No args, exit 1\r\n", ""},
-        {L"\"<root>\"", nullptr, 0, "targetDir = <root>\r\nupdateDir = <update>\r\n",
+        {L"\"<root>\"", nullptr, 0, "targetDir = \"<root>\"\r\nupdateDir = \"<update>\"\r\n",
          "All done, exiting\r\n"},
+        {L"\"<root>\\\\\"", nullptr, 0, "targetDir = \"<root>\\\\\"\r\n",
+         "dest=\"<root>\\\\a.txt\"\r\n"},
         {L"C:\\Games\\Root \"old file.dll\" bin\\x.dll", L"C:\\Games\\Root", 1,
          "targetDir = \"C:\\\\Games\\\\Root\"\r\nFile to remove: old file.dll\r\n"
-         "File to remove: bin\\x.dll\r\nupdateDir = <update>\r\n",
+         "File to remove: bin\\x.dll\r\nupdateDir = \"<update>\"\r\n",
          "Exception: weakly_canonical: "},
         {L"\"C:\\Games\\Root\\\" next", L"C:\\Games\\Root\" next", 1,
          "targetDir = \"C:\\\\Games\\\\Root\\\" next\"\r\n", "Exception: weakly_canonical: "},
@@ -36,12 +39,17 @@ TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
         std::wstring args = c.args;
         if (args.find(L"<root>") != std::wstring::npos)
             args.replace(args.find(L"<root>"), 6, box_.root);
-        std::string head = c.head;
-        for (const auto& [mark, path] : {std::make_pair(std::string("<root>"), box_.root),
-                                         std::make_pair(std::string("<update>"), box_.updateDir)}) {
-            if (head.find(mark) != std::string::npos)
-                head.replace(head.find(mark), mark.size(), logged(path));
-        }
+        const auto marked = [this](std::string text) {
+            for (const auto& [mark, path] :
+                 {std::make_pair(std::string("<root>"), box_.root),
+                  std::make_pair(std::string("<update>"), box_.updateDir)}) {
+                const std::string quoted = logged(path);
+                for (size_t at; (at = text.find(mark)) != std::string::npos;)
+                    text.replace(at, mark.size(), quoted.substr(1, quoted.size() - 2));
+            }
+            return text;
+        };
+        const std::string head = marked(c.head);
         const RunResult run =
             c.refusedFor ? runRefused(box_, args, c.refusedFor) : runUpdater(box_, args);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.log;
@@ -49,7 +57,7 @@ TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
             EXPECT_EQ(run.log, head);
         } else {
             EXPECT_EQ(run.log.rfind(head, 0), 0u) << run.log;
-            EXPECT_TRUE(contains(run.log.substr(head.size()), c.later));
+            EXPECT_TRUE(contains(run.log.substr(head.size()), marked(c.later)));
         }
         EXPECT_EQ(readFile(box_.root + L"\\a.txt"), c.exitCode == 0 ? "new" : "<missing>");
     }

@@ -75,15 +75,6 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
     EXPECT_TRUE(endsWith(run.log, runEndLines()));
 }
 
-TEST_F(UpdateWalk, RootWithTrailingBackslashGetsNoDoubledSeparator)
-{
-    writeFile(box_.updateDir + L"\\a.txt", "new");
-    const RunResult run = runUpdater(box_, L"\"" + box_.root + L"\\\\\"");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(contains(run.log, "dest=" + logged(box_.root + L"\\a.txt") + "\r\n"));
-    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
-}
-
 // Without a parent to wait for and without a launcher to start, the run still ends as
 // a complete one.
 TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
