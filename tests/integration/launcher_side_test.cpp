@@ -292,6 +292,7 @@ TEST_F(SampleLauncher, ComesBackUpdatedAndRunsTheUpdaterOncePerUpdate)
         } else {
             const std::string firstRun = waitForCompleteLog(box.log);
             EXPECT_EQ(firstRun.rfind("targetDir = " + logged(box.root) + "\r\n", 0), 0u);
+            EXPECT_TRUE(endsWith(firstRun, "All done, exiting\r\n"));
             ASSERT_TRUE(contains(firstRun, "Inside the update folder, ignore it"));
         }
         const ULONGLONG firstWritten = lastWritten();

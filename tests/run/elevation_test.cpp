@@ -87,8 +87,9 @@ protected:
         // The running image keeps its name; the file can move away under it.
         EXPECT_TRUE(MoveFileW(box_.updater.c_str(), (box_.updater + L".running").c_str()));
         prepare();
-        if (!parentStays)
-            exitCodeOf(started.standin.get());
+        if (!parentStays) {
+            EXPECT_EQ(exitCodeOf(started.standin.get()), 0u);
+        }
         ResumeThread(started.thread.get());
         return started;
     }
