@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,46 +77,36 @@ TEST_F(SignedUpdates, SignedTreeAppliesAndARunStoppedHalfWayIsFinishedByTheNext)
 // last one applied, stops the run before anything moves, naming the list.
 TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
 {
-    struct Case {
+    using Edit = void (*)(std::string & list);
+    const struct {
         const char* what;
-        std::function<bool(const Sandbox&, std::string*)> prepare;
+        const char* key; // that signs the list; none: no list
+        Edit edit;       // made to the signed list
+        const char* lastApplied = nullptr;
+    } cases[] = {
+        {"no list", nullptr, nullptr},
+        {"one bit of the signature changed", "publisher",
+         [](std::string& list) { list[list.size() - 2] ^= 1; }},
+        {"a listed size changed", "publisher",
+         [](std::string& list) { list[list.find(" 5 ") + 1] = '6'; }},
+        {"cut in half", "publisher", [](std::string& list) { list.resize(list.size() / 2); }},
+        {"signed by another key", "other", nullptr},
+        {"an older release than the last applied", "publisher", nullptr, "6\r\n"},
     };
-    const auto edited = [this](const Sandbox& box, std::string* why,
-                               const std::function<void(std::string&)>& edit) {
-        if (!sign(box, "publisher", 5, why))
-            return false;
-        std::string text = readFile(listOf(box));
-        edit(text);
-        writeFile(listOf(box), text);
-        return true;
-    };
-    const Case cases[] = {
-        {"no list", [](const Sandbox&, std::string*) { return true; }},
-        {"one bit of the signature changed",
-         [&](const Sandbox& box, std::string* why) {
-             return edited(box, why, [](std::string& text) { text[text.size() - 2] ^= 1; });
-         }},
-        {"a listed size changed",
-         [&](const Sandbox& box, std::string* why) {
-             return edited(box, why, [](std::string& text) { text[text.find(" 5 ") + 1] = '6'; });
-         }},
-        {"cut in half",
-         [&](const Sandbox& box, std::string* why) {
-             return edited(box, why, [](std::string& text) { text.resize(text.size() / 2); });
-         }},
-        {"signed by another key",
-         [this](const Sandbox& box, std::string* why) { return sign(box, "other", 5, why); }},
-        {"an older release than the last applied",
-         [this](const Sandbox& box, std::string* why) {
-             writeFile(box.root + L"\\Updater.release", "6\r\n");
-             return sign(box, "publisher", 5, why);
-         }},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Sandbox& box = nextRowSandbox();
         makeScene(box);
-        SKIP_UNLESS(c.prepare(box, &why));
+        if (c.lastApplied)
+            writeFile(box.root + L"\\Updater.release", c.lastApplied);
+        if (c.key) {
+            SKIP_UNLESS(sign(box, c.key, 5, &why));
+        }
+        if (c.edit) {
+            std::string list = readFile(listOf(box));
+            c.edit(list);
+            writeFile(listOf(box), list);
+        }
         const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(lastLineOf(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
