@@ -10,10 +10,6 @@
 #include <cstdint>
 #include <cwchar>
 
-namespace {
-
-} // namespace
-
 // The folder's final path, in upper case (names compare without regard to case),
 // hashed into the name: a name may hold no backslash and is limited in length.
 std::wstring mutexName(const std::wstring& canonicalUpdateDir)

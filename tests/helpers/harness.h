@@ -82,6 +82,8 @@ Started startThroughStandin(const Sandbox& sandbox, const StartOptions& options)
 // Starts the updater through a stand-in that has ended before the updater runs: a run
 // without a parent, whose log holds no lines of the wait.
 Started startWithoutParent(const Sandbox& sandbox, const std::wstring& args);
+// The same with further options; when the stand-in ends, and that the updater waits
+// suspended for it, are this function's own.
 Started startWithoutParent(const Sandbox& sandbox, StartOptions options);
 
 // Polls until the sandbox's log holds `part`; false when it does not within the time
@@ -167,7 +169,8 @@ void answerMessageBox(HWND box, int button);
     } while (false)
 
 // In a table's loop: leaves the row out, with the platform's reason on the console,
-// when `done` is false; the other rows still run. `done` may set `why` as above.
+// when `done` is false; the other rows still run. `done` may set `why` as above. Two
+// statements (it declares `why`): in braces where it follows an `if`.
 #define SKIP_ROW_UNLESS(done)                                                                      \
     std::string why;                                                                               \
     if (!(done)) {                                                                                 \

@@ -53,10 +53,6 @@ protected:
     UniqueHandle end_;
 };
 
-} // namespace
-
-namespace {
-
 // The windows of a process, top-level and message-only, that do not answer a message
 // within a second.
 int unansweredWindowsOf(DWORD pid)
