@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh >/dev/null
-. ./scripts/runnable-preset.sh
+. ./scripts/builds.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target bench >/dev/null
 prefix=$PWD/build/$preset/wineprefix

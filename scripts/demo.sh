@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh >/dev/null
 
-. ./scripts/runnable-preset.sh
+. ./scripts/builds.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 bin=$PWD/build/$preset/bin
@@ -83,3 +83,6 @@ show "after the failed update"
 echo "--- resources/update/Updater.log"
 sed 's/^/  /' "$update/Updater.log"
 echo "(the demonstration trees stay in $demo)"
+echo "=== builds"
+echo "ran: $preset"
+[ "$preset" = mingw-i686 ] || { echo "not run: mingw-i686 (the shipped build)"; why_not_run mingw-i686; }

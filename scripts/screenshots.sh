@@ -10,7 +10,7 @@ for p in xvfb x11-utils imagemagick; do
 done
 [ ${#need[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
 
-. ./scripts/runnable-preset.sh
+. ./scripts/builds.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 bin=$PWD/build/$preset/bin
