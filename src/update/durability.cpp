@@ -1,7 +1,5 @@
 #include "update/durability.h"
 
-#include "update/durability_seams.h"
-
 #include "common/unique_any.h"
 #include "common/win32_text.h"
 #include "fs/path_text.h"
@@ -55,16 +53,10 @@ void noteMoveInto(Durability& durability, const std::wstring& exactFolder)
         durability.volumes.push_back(volume);
 }
 
-void flushAfterLastMove(Durability& durability,
-                        const std::function<bool(const std::wstring& volumePath)>& flush)
-{
-    for (const std::wstring& volume : durability.volumes)
-        flush(volume);
-}
-
 void flushAfterLastMove(Durability& durability)
 {
-    flushAfterLastMove(durability, flushVolume);
+    for (const std::wstring& volume : durability.volumes)
+        durability.flushVolume(volume);
 }
 
 bool flushFile(HANDLE file)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,15 @@
 // or flushed (no administrator's volume handle, a share).
 bool flushVolume(const std::wstring& volumePath);
 
+// Flushes an open file's data; false when it cannot be.
+bool flushFile(HANDLE file);
+
 struct Durability {
     std::vector<std::wstring> volumes; // that received files, each once
+    // The flushes themselves. The tests put stand-ins in their place: Wine flushes no
+    // volume, and no file system shows whether a file's data reached the disk first.
+    std::function<bool(const std::wstring& volumePath)> flushVolume = ::flushVolume;
+    std::function<bool(HANDLE file)> flushFile = ::flushFile;
 };
 
 // Before an install into `exactFolder`: notes its volume.
@@ -25,6 +33,3 @@ void noteMoveInto(Durability& durability, const std::wstring& exactFolder);
 
 // After the last install: flushes every volume noted, best effort.
 void flushAfterLastMove(Durability& durability);
-
-// Flushes an open file's data; false when it cannot be.
-bool flushFile(HANDLE file);

@@ -196,8 +196,8 @@ DWORD renameOverDest(HANDLE copy, const HeldFolder& folder, const std::wstring& 
 // arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
 // open in another program) for the next try; throws on any other failure.
 DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring& name,
-                 bool readOnly, std::vector<char>& buffer, const ListedFile* signedAs,
-                 BCRYPT_ALG_HANDLE sha256)
+                 bool readOnly, std::vector<char>& buffer, const Durability& durability,
+                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
 {
     if (!folder.handle)
         throwMoveError(folder.openError, folder, name);
@@ -205,7 +205,7 @@ DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring
     const UniqueHash hash = signedAs ? startSha256(sha256) : UniqueHash();
     unsigned long long copied = 0;
     if ((signedAs && !hash) || !copyContent(updateFile, copy.get(), buffer, hash.get(), copied) ||
-        !flushFile(copy.get()))
+        !durability.flushFile(copy.get()))
         throwMoveError(GetLastError(), folder, name); // a full disk: the old file stays
     // The bytes checked are the bytes written: nobody writes into the update file meanwhile
     // (its handle shares no writes), and the copy is ours alone.
@@ -314,8 +314,8 @@ FileLocked::FileLocked(std::wstring dest)
 }
 
 void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
-                 std::vector<char>& copyBuffer, const ListedFile* signedAs,
-                 BCRYPT_ALG_HANDLE sha256)
+                 std::vector<char>& copyBuffer, const Durability& durability,
+                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
@@ -328,8 +328,8 @@ void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile 
             // Two lines for the one replacing install: readers of earlier logs know them.
             logLine("Remove it");
             logLine("Move it");
-            if (tryInstall(file.opened.get(), folder, name, readOnly, copyBuffer, signedAs,
-                           sha256) == ERROR_SUCCESS)
+            if (tryInstall(file.opened.get(), folder, name, readOnly, copyBuffer, durability,
+                           signedAs, sha256) == ERROR_SUCCESS)
                 return;
         }
         logNumber("File not writable!! Tries: ", tries);

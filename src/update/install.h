@@ -78,15 +78,15 @@ private:
 // refused (a file that another program merely has open cannot be replaced everywhere).
 // The new file is the administrator's own: created in the held folder, owned by
 // Administrators with the access list that folder passes on, its data copied from the
-// update file's handle (which shares no writes) and on the disk before it takes dest's
-// name. Then the update file is deleted through that handle: whatever handles others
-// held on it lead to a deleted file, never to the installed one. `copyBuffer` carries
-// the data, file after file. The old file at dest stays as it was unless the new one
-// takes its place. Throws FileLocked when the tries run out, FileSystemError when the
-// install fails otherwise.
+// update file's handle (which shares no writes) and on the disk (`durability`'s file
+// flush) before it takes dest's name. Then the update file is deleted through that
+// handle: whatever handles others held on it lead to a deleted file, never to the
+// installed one. `copyBuffer` carries the data, file after file. The old file at dest
+// stays as it was unless the new one takes its place. Throws FileLocked when the tries
+// run out, FileSystemError when the install fails otherwise.
 // `signedAs`, in a signed-updates build: the size and digest the publisher's list gives;
 // the bytes copied are hashed (by `sha256`) as they are written, and a copy that differs
 // is never installed (FileSystemError "signed_list").
 void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
-                 std::vector<char>& copyBuffer, const ListedFile* signedAs = nullptr,
-                 BCRYPT_ALG_HANDLE sha256 = nullptr);
+                 std::vector<char>& copyBuffer, const Durability& durability,
+                 const ListedFile* signedAs = nullptr, BCRYPT_ALG_HANDLE sha256 = nullptr);

@@ -8,7 +8,6 @@
 #include "fs/path_text.h"
 #include "log/run_log.h"
 #include "update/durability.h"
-#include "update/durability_seams.h"
 #include "update/in_folder.h"
 #include "update/own_files.h"
 #include "update/install.h"
@@ -117,7 +116,7 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
     }
     // Only below the root: nothing of a folder elsewhere is ever deleted.
     readyToReceive(folder, target.durability);
-    installFile(folder, name, std::move(file), target.copyBuffer, signedAs,
+    installFile(folder, name, std::move(file), target.copyBuffer, target.durability, signedAs,
                 target.signedList ? target.signedList->sha256.get() : nullptr);
 }
 
@@ -247,8 +246,7 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 } // namespace
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList,
-                     const std::function<bool(const std::wstring& volumePath)>& flush)
+                     const SignedList* signedList, Durability durability)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -258,14 +256,15 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     Target target;
     target.dir = targetDir;
     target.signedList = signedList;
+    target.durability = std::move(durability);
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
-    flushAfterLastMove(target.durability, flush);
+    flushAfterLastMove(target.durability);
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
                      const SignedList* signedList)
 {
-    applyUpdateTree(updateDir, targetDir, signedList, flushVolume);
+    applyUpdateTree(updateDir, targetDir, signedList, Durability());
 }

@@ -1,14 +1,15 @@
 #pragma once
 
-// What the tests reach inside the walk, beside walk.h: Wine can flush no volume, so the
-// flush after the last install is watched through a stand-in for the flush.
+// What the tests reach inside the walk, beside walk.h: Wine can flush no volume, and no
+// file system shows whether a file's data reached the disk before its name, so the
+// flushes are watched through stand-ins.
 
+#include "update/durability.h"
 #include "update/walk.h"
 
-#include <functional>
 #include <string>
 
-// applyUpdateTree with `flush` in place of the volume flush.
+// applyUpdateTree with the flushes of `durability` (its volumes empty) in place of the
+// real ones.
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList,
-                     const std::function<bool(const std::wstring& volumePath)>& flush);
+                     const SignedList* signedList, Durability durability);

@@ -309,56 +309,32 @@ std::wstring otherVolume(std::string* why)
     return {};
 }
 
-namespace {
-
-// Wine's desktop shell is started on behalf of the first program that needs a desktop,
-// as its child: in a test's job, it ends with that test. One of the test program's
-// own, in no job, stays.
-void startDesktopShell()
-{
-    wchar_t windows[MAX_PATH];
-    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring explorer = std::wstring(windows, length) + L"\\explorer.exe";
-    std::wstring commandLine = L"explorer.exe /desktop";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(explorer.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &info)) {
-        const UniqueHandle process(info.hProcess);
-        const UniqueHandle thread(info.hThread);
-    }
-}
-
-} // namespace
-
-bool waitForDesktopShell()
+bool waitForDesktopShell(DWORD timeoutMs)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int looks = 0;
-    const bool answered = waitUntil([&looks] {
-        if (looks++ == 25 && runningUnderWine())
-            startDesktopShell();
-        IShellWindows* windows = nullptr;
-        if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
-                                    IID_IShellWindows, reinterpret_cast<void**>(&windows))))
-            return false;
-        VARIANT desktop;
-        VariantInit(&desktop);
-        desktop.vt = VT_I4;
-        desktop.lVal = CSIDL_DESKTOP;
-        VARIANT none;
-        VariantInit(&none);
-        long window = 0;
-        IDispatch* found = nullptr;
-        const bool shown = windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window,
-                                                 SWFO_NEEDDISPATCH, &found) == S_OK &&
-                           found;
-        if (found)
-            found->Release();
-        windows->Release();
-        return shown;
-    });
+    const bool answered = waitUntil(
+        [] {
+            IShellWindows* windows = nullptr;
+            if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID_IShellWindows, reinterpret_cast<void**>(&windows))))
+                return false;
+            VARIANT desktop;
+            VariantInit(&desktop);
+            desktop.vt = VT_I4;
+            desktop.lVal = CSIDL_DESKTOP;
+            VARIANT none;
+            VariantInit(&none);
+            long window = 0;
+            IDispatch* found = nullptr;
+            const bool shown = windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window,
+                                                     SWFO_NEEDDISPATCH, &found) == S_OK &&
+                               found;
+            if (found)
+                found->Release();
+            windows->Release();
+            return shown;
+        },
+        timeoutMs);
     CoUninitialize();
     return answered;
 }

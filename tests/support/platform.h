@@ -55,8 +55,9 @@ std::wstring otherVolume(std::string* why);
 
 // Waits until the desktop shell answers for its desktop window (Wine starts it with the
 // first program that needs a desktop, and registers it a moment later); false when it
-// never does.
-bool waitForDesktopShell();
+// does not within the limit (scaled). Under ctest, desktop_keeper.exe has it up before
+// any test starts.
+bool waitForDesktopShell(DWORD timeoutMs = 10000);
 
 // A drive whose root a test may use as a launcher's root folder: R: under Wine (the test
 // prefix maps it to a scratch folder); on Windows the drive named by the environment

@@ -1,7 +1,7 @@
-// Wine can flush no volume, so the flushes are tested through the run's own record of
-// them, with a stand-in for the flush itself.
+// Wine can flush no volume, and no file system shows whether a file's data reached the
+// disk before its name did, so the flushes are tested through stand-ins that note when
+// the run asks for them.
 #include "helpers/harness.h"
-#include "update/durability_seams.h"
 #include "update/walk_seams.h"
 
 #include <gtest/gtest.h>
@@ -14,30 +14,48 @@ TEST(DurabilitySeam, EachVolumeThatReceivedFilesIsFlushedOnceAfterTheLastInstall
     REQUIRE_OTHER_VOLUME(other);
     std::vector<std::wstring> flushed;
     Durability durability;
+    durability.flushVolume = [&](const std::wstring& volume) {
+        flushed.push_back(volume);
+        return false; // a volume that cannot be flushed changes nothing for the others
+    };
     const std::wstring here = L"\\\\?\\" + binDir() + L"\\";
     // Two spellings of one folder, and a folder of another volume.
     for (const std::wstring& folder : {here, here, L"\\\\?\\" + binDir(), other})
         noteMoveInto(durability, folder);
     EXPECT_TRUE(flushed.empty()) << "flushed before the last install";
-    flushAfterLastMove(durability, [&](const std::wstring& volume) {
-        flushed.push_back(volume);
-        return false; // a volume that cannot be flushed changes nothing for the others
-    });
+    flushAfterLastMove(durability);
     ASSERT_EQ(flushed.size(), 2u);
     EXPECT_NE(flushed[0], flushed[1]);
 }
 
-// The walk flushes the volume it installed into once, after its last install.
-TEST(DurabilitySeam, WalkFlushesTheRootsVolumeAfterItsLastInstall)
+// A power cut after a rename of an unflushed copy would leave an empty or torn file under
+// the real name: each copy is flushed whole while dest still holds the old file (or
+// nothing), and the volume once, after the last install.
+TEST(DurabilitySeam, WalkFlushesEachCopyBeforeItTakesItsNameAndTheVolumeAfterTheLastInstall)
 {
     const Sandbox box = makeSandbox();
+    writeFile(box.root + L"\\a.txt", "old");
     for (const wchar_t* name : {L"\\a.txt", L"\\z.txt"})
         writeFile(box.updateDir + name, "new");
-    int flushes = 0;
-    applyUpdateTree(box.updateDir, box.root, nullptr, [&](const std::wstring&) {
-        ++flushes;
-        EXPECT_EQ(readFile(box.root + L"\\z.txt"), "new") << "flushed before the last install";
+    const auto installed = [&box] {
+        return std::to_string((readFile(box.root + L"\\a.txt") == "new") +
+                              (readFile(box.root + L"\\z.txt") == "new"));
+    };
+    std::vector<std::string> flushes;
+    Durability standIns;
+    standIns.flushFile = [&](HANDLE copy) {
+        LARGE_INTEGER size = {};
+        GetFileSizeEx(copy, &size);
+        flushes.push_back("file of " + std::to_string(size.QuadPart) + " bytes after " +
+                          installed() + " installed");
         return true;
-    });
-    EXPECT_EQ(flushes, 1);
+    };
+    standIns.flushVolume = [&](const std::wstring&) {
+        flushes.push_back("volume after " + installed() + " installed");
+        return true;
+    };
+    applyUpdateTree(box.updateDir, box.root, nullptr, standIns);
+    EXPECT_EQ(flushes, (std::vector<std::string>{"file of 3 bytes after 0 installed",
+                                                 "file of 3 bytes after 1 installed",
+                                                 "volume after 2 installed"}));
 }
