@@ -1,10 +1,12 @@
-# Fails when the executable imports a DLL that is not Windows' own (a compiler
-# runtime, for instance): such a DLL would be looked for beside the executable, in a
-# folder that ordinary users can write to, and run with administrator rights.
+# Fails when the executable imports a DLL that is not one of Windows' known DLLs (a
+# compiler runtime, or a DLL of Windows' such as bcrypt.dll): the loader would look for
+# it beside the executable first, in a folder that ordinary users can write to, and run
+# it with administrator rights. ntdll.dll is loaded into every process before the
+# executable. Other DLLs of Windows' are loaded at run time from the system folder.
 # Usage: cmake -DOBJDUMP=<objdump> -DEXE=<file> -DFORMAT=<pei-i386|pei-x86-64>
 #        -P check-imports.cmake
 set(allowed KERNEL32.dll USER32.dll ADVAPI32.dll SHELL32.dll SHLWAPI.dll ole32.dll OLEAUT32.dll
-            ntdll.dll msvcrt.dll bcrypt.dll)
+            ntdll.dll msvcrt.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
@@ -31,7 +33,7 @@ foreach(entry IN LISTS imports)
         endif()
     endforeach()
     if(NOT known)
-        message(FATAL_ERROR "${EXE} imports ${dll}, which is not one of Windows' own DLLs")
+        message(FATAL_ERROR "${EXE} imports ${dll}, which is not one of Windows' known DLLs")
     endif()
     message(STATUS "import: ${dll}")
 endforeach()

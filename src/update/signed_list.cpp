@@ -16,7 +16,7 @@ constexpr char header[] = "Qorvath Launcher update list 1\n";
 
 inline void destroyKey(BCRYPT_KEY_HANDLE key)
 {
-    BCryptDestroyKey(key);
+    cngDestroyKey(key);
 }
 using UniqueKey = UniqueAny<BCRYPT_KEY_HANDLE, &destroyKey>;
 
@@ -113,7 +113,7 @@ bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
     std::array<unsigned char, 32> digest;
     UniqueProvider ecdsa;
     if (!sha256Of(sha256, signed_, digest) ||
-        BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0)
+        cngOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM) < 0)
         return false;
     std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + sizeof key);
     auto* header_ = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
@@ -121,12 +121,12 @@ bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
     header_->cbKey = 32;
     std::memcpy(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), key, sizeof key);
     UniqueKey publicKey;
-    if (BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, publicKey.put(),
-                            blob.data(), static_cast<ULONG>(blob.size()), 0) < 0)
+    if (cngImportKeyPair(ecdsa.get(), BCRYPT_ECCPUBLIC_BLOB, publicKey.put(), blob.data(),
+                         static_cast<ULONG>(blob.size())) < 0)
         return false;
     const NTSTATUS status =
-        BCryptVerifySignature(publicKey.get(), nullptr, digest.data(), 32,
-                              const_cast<unsigned char*>(signature), sizeof signature, 0);
+        cngVerifySignature(publicKey.get(), digest.data(), 32,
+                           const_cast<unsigned char*>(signature), sizeof signature);
     return status >= 0 && status != badSignature;
 }
 
@@ -135,19 +135,19 @@ bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
 UniqueHash startSha256(BCRYPT_ALG_HANDLE sha256)
 {
     UniqueHash hash;
-    if (BCryptCreateHash(sha256, hash.put(), nullptr, 0, nullptr, 0, 0) < 0)
+    if (cngCreateHash(sha256, hash.put()) < 0)
         hash.reset();
     return hash;
 }
 
 bool addToHash(BCRYPT_HASH_HANDLE hash, const void* data, unsigned long size)
 {
-    return BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0) >= 0;
+    return cngHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), size) >= 0;
 }
 
 bool finishSha256(BCRYPT_HASH_HANDLE hash, std::array<unsigned char, 32>& digest)
 {
-    return BCryptFinishHash(hash, digest.data(), 32, 0) >= 0;
+    return cngFinishHash(hash, digest.data(), 32) >= 0;
 }
 
 unsigned long long recordedRelease(const std::wstring& targetDir)
@@ -171,7 +171,7 @@ SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&k
     if (!readWhole(verbatimOfFinal(path), text, error))
         refuse(error, path);
     SignedList list;
-    if (BCryptOpenAlgorithmProvider(list.sha256.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+    if (cngOpenAlgorithmProvider(list.sha256.put(), BCRYPT_SHA256_ALGORITHM) < 0)
         refuse(ERROR_INVALID_FUNCTION, path);
     // The signature's line is the last; it signs everything before it.
     const size_t signatureLine = text.rfind("signature ");

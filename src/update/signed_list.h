@@ -1,10 +1,9 @@
 #pragma once
 
 #include "common/unique_any.h"
+#include "update/cng.h"
 
 #include <windows.h>
-
-#include <bcrypt.h>
 
 #include <array>
 #include <map>
@@ -26,7 +25,7 @@ constexpr wchar_t releaseRecordName[] = L"Updater.release"; // in the root: the 
 
 inline void closeProvider(BCRYPT_ALG_HANDLE provider)
 {
-    BCryptCloseAlgorithmProvider(provider, 0);
+    cngCloseAlgorithmProvider(provider);
 }
 using UniqueProvider = UniqueAny<BCRYPT_ALG_HANDLE, &closeProvider>;
 
@@ -57,7 +56,7 @@ SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&k
 // SHA-256 over data given piece by piece, for the copy of a listed file.
 inline void destroyHash(BCRYPT_HASH_HANDLE hash)
 {
-    BCryptDestroyHash(hash);
+    cngDestroyHash(hash);
 }
 using UniqueHash = UniqueAny<BCRYPT_HASH_HANDLE, &destroyHash>;
 UniqueHash startSha256(BCRYPT_ALG_HANDLE sha256);

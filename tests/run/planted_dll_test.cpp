@@ -5,9 +5,9 @@
 namespace {
 
 const wchar_t* const plantedNames[] = {
-    L"version",         L"uxtheme",        L"dwmapi",         L"userenv",
-    L"cryptbase",       L"libgcc_s_seh-1", L"libgcc_s_dw2-1", L"libstdc++-6",
-    L"libwinpthread-1", L"shfolder",       L"profapi",        L"propsys",
+    L"version",        L"uxtheme",        L"dwmapi",      L"userenv",         L"cryptbase",
+    L"libgcc_s_seh-1", L"libgcc_s_dw2-1", L"libstdc++-6", L"libwinpthread-1", L"shfolder",
+    L"profapi",        L"propsys",        L"bcrypt",
 };
 
 // Wine takes its DLL overrides from the Linux environment it was started with, so the

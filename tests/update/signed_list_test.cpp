@@ -145,4 +145,20 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
         << "a copy left behind";
 }
 
+// The test command tells Wine to prefer a bcrypt.dll beside the program, as Windows
+// would for a DLL it does not know: the signed build's CNG comes from the system folder
+// all the same, and the planted one, not in the list, stays where it is.
+using PlantedDllsSignedUpdates = SignedUpdates;
+TEST_F(PlantedDllsSignedUpdates, BcryptBesideTheExecutableIsNeverLoaded)
+{
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why));
+    const std::wstring planted = box_.updateDir + L"\\bcrypt.dll";
+    copyFile(binDir() + L"\\canary.dll", planted);
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new x");
+    EXPECT_FALSE(exists(planted + L".loaded"));
+    EXPECT_FALSE(exists(box_.root + L"\\bcrypt.dll"));
+}
+
 #endif
