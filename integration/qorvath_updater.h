@@ -60,18 +60,42 @@ inline std::wstring quoteArgument(const std::wstring& argument)
     return quoted + L"\"";
 }
 
+namespace detail {
+
+// The full path of `path` from the current folder; empty where there is none.
+inline std::wstring fullPath(const std::wstring& path)
+{
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size ? GetFullPathNameW(path.c_str(), size, &full[0], nullptr) : 0;
+    if (length == 0 || length >= size)
+        return {};
+    full.resize(length);
+    return full;
+}
+
+} // namespace detail
+
 // The root folder as the updater is to take it. A drive's root must keep its backslash:
 // "X:" alone means the current folder of drive X: (the updater's own, which is the
 // update folder), so that nothing would be applied and the launcher started would be the
-// copy that is still to be installed. "X:", "X:\" and "X:\\" all become "X:\"; any
-// other folder is passed as it is.
+// copy that is still to be installed. "X:", "X:\" and "X:\\" all become "X:\". A
+// relative folder ("game", "..\game", "X:game", "\game") is made full from the
+// launcher's current folder: the updater runs in another one, and refuses it. Any other
+// folder is passed as it is.
 inline std::wstring rootArgument(const std::wstring& rootFolder)
 {
-    const bool drive = rootFolder.size() >= 2 && rootFolder[1] == L':' &&
-                       ((rootFolder[0] >= L'A' && rootFolder[0] <= L'Z') ||
-                        (rootFolder[0] >= L'a' && rootFolder[0] <= L'z')) &&
-                       rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos;
-    return drive ? rootFolder.substr(0, 2) + L"\\" : rootFolder;
+    const auto separator = [&rootFolder](size_t at) {
+        return at < rootFolder.size() && (rootFolder[at] == L'\\' || rootFolder[at] == L'/');
+    };
+    const bool onDrive = rootFolder.size() >= 2 && rootFolder[1] == L':' &&
+                         ((rootFolder[0] >= L'A' && rootFolder[0] <= L'Z') ||
+                          (rootFolder[0] >= L'a' && rootFolder[0] <= L'z'));
+    if (onDrive && rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos)
+        return rootFolder.substr(0, 2) + L"\\";
+    const std::wstring full = detail::fullPath(rootFolder);
+    const bool relative = !(onDrive && separator(2)) && !(separator(0) && separator(1));
+    return relative && !full.empty() ? full : rootFolder;
 }
 
 // The updater's whole command line: its own path (quoted; a path never holds a quote,
@@ -107,14 +131,9 @@ inline std::wstring longPath(const std::wstring& path)
 {
     if (path.rfind(L"\\\\?\\", 0) == 0)
         return path;
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
+    const std::wstring full = fullPath(path);
+    if (full.empty())
         return path;
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
-    if (length == 0 || length >= size)
-        return path;
-    full.resize(length);
     if (full.rfind(L"\\\\", 0) == 0)
         return full.rfind(L"\\\\.\\", 0) == 0 ? full : L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;

@@ -163,13 +163,15 @@ TEST(LauncherHeader, UpdateWaitingWorksPastMaxPath)
 namespace {
 
 // Starts `program` through the header as a launcher does, from a go-between that ends
-// at once (the updater then waits for nobody).
-void startThroughHeader(const std::wstring& root, const std::wstring& program)
+// at once (the updater then waits for nobody), running in `from` (the test's own folder
+// when empty).
+void startThroughHeader(const std::wstring& root, const std::wstring& program,
+                        const std::wstring& from = {})
 {
     const std::wstring starter = binDir() + L"\\header_starter.exe";
-    const StartedProcess started =
-        startProcess(starter, inQuotes(starter) + L" " + qorvath::quoteArgument(root) + L" " +
-                                  inQuotes(program));
+    const StartedProcess started = startProcess(
+        starter, inQuotes(starter) + L" " + qorvath::quoteArgument(root) + L" " + inQuotes(program),
+        0, from);
     ASSERT_TRUE(started.process);
     EXPECT_EQ(exitCodeOf(started.process.get()), 0u);
 }
@@ -183,15 +185,22 @@ std::string waitForCompleteLog(const std::wstring& log)
 
 } // namespace
 
-// "X:" alone names the current folder of drive X: (the updater's own): the header hands
-// the updater the drive's root itself, however the launcher wrote it.
+// "X:" alone names the current folder of drive X: (the updater's own), and a relative
+// root the launcher's own folder's: the header hands the updater the root itself,
+// however the launcher wrote it.
 TEST(LauncherHeader, DriveRootIsTheFolderItselfHoweverItIsWritten)
 {
     std::string why;
     const std::wstring drive = scratchDrive(&why);
     if (drive.empty())
         GTEST_SKIP() << why;
-    for (const std::wstring& root : {drive, drive + L"\\", drive + L"\\\\"}) {
+    const struct {
+        std::wstring root;
+        std::wstring launcherFolder; // the test's own when empty
+    } rows[] = {
+        {drive, {}}, {drive + L"\\", {}}, {drive + L"\\\\", {}}, {L"..", drive + L"\\resources"}};
+    for (const auto& row : rows) {
+        const std::wstring& root = row.root;
         SCOPED_TRACE(testing::PrintToString(root));
         removeTree(drive + L"\\resources");
         DeleteFileW((drive + L"\\a.txt").c_str());
@@ -202,7 +211,7 @@ TEST(LauncherHeader, DriveRootIsTheFolderItselfHoweverItIsWritten)
         makeDirs(box.updateDir);
         copyFile(updaterBuild(), box.updater);
         writeFile(box.updateDir + L"\\a.txt", "new");
-        startThroughHeader(root, box.updater);
+        startThroughHeader(root, box.updater, row.launcherFolder);
         const std::string log = waitForCompleteLog(box.log);
         EXPECT_EQ(log.rfind("targetDir = " + logged(drive + L"\\") + "\r\n", 0), 0u) << log;
         EXPECT_EQ(readFile(drive + L"\\a.txt"), "new") << log;
