@@ -142,12 +142,12 @@ UniqueCopy createCopy(const HeldFolder& folder, const std::wstring& name)
     }
 }
 
-// Copies the whole data through the two handles, hashing it on the way where `hash` is
-// given; false with the thread's last error. `buffer` serves file after file: a fresh
-// block for each would cost its page faults every time, as much as the copy itself for
-// files of a megabyte. `copied` counts the bytes.
+// Copies the data through the two handles, up to `limit` bytes, hashing it on the way
+// where `hash` is given; false with the thread's last error. `buffer` serves file after
+// file: a fresh block for each would cost its page faults every time, as much as the copy
+// itself for files of a megabyte. `copied` counts the bytes.
 bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer, BCRYPT_HASH_HANDLE hash,
-                 unsigned long long& copied)
+                 unsigned long long limit, unsigned long long& copied)
 {
     copied = 0;
     LARGE_INTEGER start = {};
@@ -161,7 +161,9 @@ bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer, BCRYPT_HASH_
         buffer.resize(capacity);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(from, buffer.data(), static_cast<DWORD>(capacity), &read, nullptr))
+        const DWORD wanted = static_cast<DWORD>(
+            limit - copied < capacity ? limit - copied : static_cast<unsigned long long>(capacity));
+        if (!ReadFile(from, buffer.data(), wanted, &read, nullptr))
             return false;
         if (read == 0)
             return true;
@@ -201,10 +203,18 @@ DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring
 {
     if (!folder.handle)
         throwMoveError(folder.openError, folder, name);
+    // A listed file of another size is refused before its copy, which never grows past the
+    // listed size: a stand-in of any size (a sparse one, say) takes no room in the root.
+    LARGE_INTEGER size = {};
+    if (signedAs && (!GetFileSizeEx(updateFile, &size) ||
+                     static_cast<unsigned long long>(size.QuadPart) != signedAs->size))
+        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownDest(folder, name));
     UniqueCopy copy = createCopy(folder, name);
     const UniqueHash hash = signedAs ? startSha256(sha256) : UniqueHash();
+    const unsigned long long limit = signedAs ? signedAs->size : ~0ull;
     unsigned long long copied = 0;
-    if ((signedAs && !hash) || !copyContent(updateFile, copy.get(), buffer, hash.get(), copied) ||
+    if ((signedAs && !hash) ||
+        !copyContent(updateFile, copy.get(), buffer, hash.get(), limit, copied) ||
         !durability.flushFile(copy.get()))
         throwMoveError(GetLastError(), folder, name); // a full disk: the old file stays
     // The bytes checked are the bytes written: nobody writes into the update file meanwhile

@@ -339,6 +339,16 @@ bool waitForDesktopShell(DWORD timeoutMs)
     return answered;
 }
 
+std::wstring smallVolume(std::string* why)
+{
+    ULARGE_INTEGER free = {};
+    ULARGE_INTEGER total = {};
+    if (GetDiskFreeSpaceExW(L"T:\\", &free, &total, nullptr) && total.QuadPart <= 4 * 1024 * 1024)
+        return L"T:\\";
+    *why = "no small volume at T: (the test scripts mount one where the host lets them)";
+    return {};
+}
+
 std::wstring scratchDrive(std::string* why)
 {
     if (runningUnderWine())

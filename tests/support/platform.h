@@ -59,6 +59,10 @@ std::wstring otherVolume(std::string* why);
 // any test starts.
 bool waitForDesktopShell(DWORD timeoutMs = 10000);
 
+// A volume of a few MiB at most, where a copy runs out of room: "T:\" where the test
+// scripts could mount one. Empty, with the reason, when there is none.
+std::wstring smallVolume(std::string* why);
+
 // A drive whose root a test may use as a launcher's root folder: R: under Wine (the test
 // prefix maps it to a scratch folder); on Windows the drive named by the environment
 // variable QLU_SCRATCH_DRIVE ("X:"). Empty, with the reason, when there is none.

@@ -145,6 +145,34 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
         << "a copy left behind";
 }
 
+// A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
+// 1 MiB: refused as not the publisher's before a byte is copied (a copy would run out
+// of room first).
+TEST_F(SignedUpdates, StandInOfAnotherSizeIsRefusedBeforeItsCopy)
+{
+    std::wstring small;
+    SKIP_UNLESS(!(small = smallVolume(&why)).empty());
+    const Sandbox box = makeSandbox(small + uniqueName(L"sparse"));
+    makeScene(box);
+    SKIP_UNLESS(sign(box, "publisher", 5, &why));
+    const std::wstring dest = box.root + L"\\bin\\x.dll";
+    {
+        const UniqueFileHandle standIn(CreateFileW((box.updateDir + L"\\bin\\x.dll").c_str(),
+                                                   GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                                   nullptr));
+        LARGE_INTEGER end = {};
+        end.QuadPart = 4 << 20;
+        ASSERT_TRUE(SetFilePointerEx(standIn.get(), end, nullptr, FILE_BEGIN) &&
+                    SetEndOfFile(standIn.get()));
+    }
+    const RunResult run = runRefused(box, inQuotes(box.root), dest);
+    EXPECT_EQ(lastLineOf(run.log), "Exception: signed_list: " + systemMessage(ERROR_INVALID_DATA) +
+                                       " " + logged(dest) + "\r\n");
+    EXPECT_EQ(readFile(dest), "old x");
+    EXPECT_EQ(listing(box.root + L"\\bin"), std::vector<std::wstring>{L"x.dll"});
+    removeTree(box.base);
+}
+
 // The test command tells Wine to prefer a bcrypt.dll beside the program, as Windows
 // would for a DLL it does not know: the signed build's CNG comes from the system folder
 // all the same, and the planted one, not in the list, stays where it is.
