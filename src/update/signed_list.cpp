@@ -150,6 +150,28 @@ bool finishSha256(BCRYPT_HASH_HANDLE hash, std::array<unsigned char, 32>& digest
     return cngFinishHash(hash, digest.data(), 32) >= 0;
 }
 
+bool holdsAsListed(HANDLE file, const ListedFile& listed, BCRYPT_ALG_HANDLE sha256,
+                   std::vector<char>& buffer)
+{
+    LARGE_INTEGER size = {};
+    const UniqueHash hash = startSha256(sha256);
+    if (!hash || !GetFileSizeEx(file, &size) ||
+        static_cast<unsigned long long>(size.QuadPart) != listed.size)
+        return false;
+    if (buffer.size() < (1 << 16))
+        buffer.resize(1 << 16);
+    for (unsigned long long left = listed.size; left > 0;) {
+        DWORD read = 0;
+        const DWORD wanted = static_cast<DWORD>(left < buffer.size() ? left : buffer.size());
+        if (!ReadFile(file, buffer.data(), wanted, &read, nullptr) || read == 0 ||
+            !addToHash(hash.get(), buffer.data(), read))
+            return false;
+        left -= read;
+    }
+    std::array<unsigned char, 32> digest;
+    return finishSha256(hash.get(), digest) && digest == listed.digest;
+}
+
 unsigned long long recordedRelease(const std::wstring& targetDir)
 {
     std::string text;

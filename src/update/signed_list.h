@@ -8,6 +8,7 @@
 #include <array>
 #include <map>
 #include <string>
+#include <vector>
 
 // The publisher's signed list of an update (a signed-updates build only): the release
 // number and, for each file by its path below the update folder, its size and SHA-256
@@ -52,6 +53,11 @@ void recordRelease(const std::wstring& targetDir, unsigned long long release);
 // malformed, not signed by the key, or of a release older than `atLeast`.
 SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&key)[64],
                           unsigned long long atLeast);
+
+// Whether the open `file` holds the listed size and digest (hashed by `sha256`, read
+// through `buffer`).
+bool holdsAsListed(HANDLE file, const ListedFile& listed, BCRYPT_ALG_HANDLE sha256,
+                   std::vector<char>& buffer);
 
 // SHA-256 over data given piece by piece, for the copy of a listed file.
 inline void destroyHash(BCRYPT_HASH_HANDLE hash)

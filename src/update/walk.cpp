@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -50,6 +51,7 @@ struct Target {
     Durability durability;
     std::vector<char> copyBuffer; // every install's data passes through it
     const SignedList* signedList = nullptr;
+    std::set<std::wstring> installed; // relativePath of each file of the list installed
 };
 
 // The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
@@ -118,6 +120,30 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
     readyToReceive(folder, target.durability);
     installFile(folder, name, std::move(file), target.copyBuffer, target.durability, signedAs,
                 target.signedList ? target.signedList->sha256.get() : nullptr);
+    if (signedAs)
+        target.installed.insert(relativePath);
+}
+
+// A signed release is whole: each listed file that this run did not install (an earlier
+// run did, or it went missing from the update folder after signing) stands at its
+// place as the publisher listed it. Throws FileSystemError "signed_list" naming the
+// first that does not.
+void requireListedFilesInPlace(Target& target)
+{
+    const SignedList& list = *target.signedList;
+    for (const auto& [relativePath, listed] : list.files) {
+        if (target.installed.count(relativePath))
+            continue;
+        const std::wstring shown = joinPath(target.dir, relativePath);
+        resolveTarget(target);
+        const UniqueFileHandle file(CreateFileW(appendPath(target.exact, relativePath).c_str(),
+                                                GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            throw FileSystemError(operation::signedList, GetLastError(), shown);
+        if (!holdsAsListed(file.get(), listed, list.sha256.get(), target.copyBuffer))
+            throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shown);
+    }
 }
 
 // One folder's listing, read through a handle held without delete sharing while the
@@ -261,6 +287,8 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
     flushAfterLastMove(target.durability);
+    if (signedList)
+        requireListedFilesInPlace(target);
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,

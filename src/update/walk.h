@@ -10,6 +10,8 @@
 // resolved or a move fails, and FileLocked when a file stays locked; files already
 // moved stay moved.
 // `signedList`, in a signed-updates build: only the files it names are installed, each
-// as it gives it ("Not in the signed list, ignore it" for any other).
+// as it gives it ("Not in the signed list, ignore it" for any other); after the walk,
+// each listed file that it did not install must stand in the root as listed, or
+// FileSystemError "signed_list" names the first that does not.
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
                      const SignedList* signedList = nullptr);

@@ -117,7 +117,8 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
 }
 
 // What changed after signing is not installed: a file whose bytes differ stops the run
-// at it, the old file staying; a file the list does not name stays in the update folder.
+// at it, the old file staying; a file the list does not name stays in the update folder;
+// a listed file gone from it stops the run after the walk, the release not recorded.
 TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
 {
     SKIP_UNLESS(sign(box_, "publisher", 5, &why));
@@ -143,6 +144,18 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
     EXPECT_EQ(readFile(changed.updateDir + L"\\bin\\x.dll"), "new X");
     EXPECT_EQ(listing(changed.root + L"\\bin"), std::vector<std::wstring>{L"x.dll"})
         << "a copy left behind";
+
+    const Sandbox removed = makeSandbox(box_.base + L"-removed");
+    makeScene(removed);
+    SKIP_UNLESS(sign(removed, "publisher", 5, &why));
+    DeleteFileW((removed.updateDir + L"\\readme.txt").c_str());
+    const std::wstring missing = removed.root + L"\\readme.txt";
+    const RunResult stopped = runRefused(removed, inQuotes(removed.root), missing);
+    EXPECT_EQ(lastLineOf(stopped.log),
+              "Exception: signed_list: " + systemMessage(ERROR_FILE_NOT_FOUND) + " " +
+                  logged(missing) + "\r\n");
+    EXPECT_EQ(readFile(removed.root + L"\\bin\\x.dll"), "new x");
+    EXPECT_FALSE(exists(removed.root + L"\\Updater.release"));
 }
 
 // A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
