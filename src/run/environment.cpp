@@ -60,8 +60,8 @@ bool isPlacedAsUpdateFolder(const std::wstring& finalPath)
            sameFinalPath(fileName(resources), L"resources");
 }
 
-void requireRootAboveUpdateFolder(const std::wstring& targetDir,
-                                  const std::wstring& updateFolderFinalPath)
+HeldRoot holdRootAboveUpdateFolder(const std::wstring& targetDir,
+                                   const std::wstring& updateFolderFinalPath)
 {
     if (targetDir.empty())
         throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND);
@@ -69,9 +69,10 @@ void requireRootAboveUpdateFolder(const std::wstring& targetDir,
         openToLook(verbatimPath(targetDir), operation::weaklyCanonical, targetDir);
     if (!root)
         throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, targetDir);
-    const std::wstring launcherRoot = parentPath(parentPath(updateFolderFinalPath));
-    const UniqueFileHandle expected =
-        openToLook(verbatimPath(launcherRoot), operation::weaklyCanonical, launcherRoot);
-    if (!expected || !isSameFile(root.get(), expected.get()))
+    HeldRoot held;
+    held.path = parentPath(parentPath(updateFolderFinalPath));
+    held.handle = holdFolder(verbatimPath(held.path)).handle;
+    if (!held.handle || !isSameFile(root.get(), held.handle.get()))
         throw FileSystemError(operation::rootFolder, ERROR_BAD_PATHNAME, targetDir);
+    return held;
 }

@@ -29,10 +29,19 @@ UniqueFileHandle holdOwnUpdateFolder(const std::wstring& workingFolder, std::wst
 // below the launcher's root, in any letter case.
 bool isPlacedAsUpdateFolder(const std::wstring& finalPath);
 
-// Makes sure that the root folder as given (resolved against the working folder) is the
-// very folder two levels above the update folder (its final path): as administrator we
-// install below the launcher's own root and nowhere else, whatever a command line says.
+// The launcher's root as the run reaches it.
+struct HeldRoot {
+    UniqueFileHandle handle; // held without delete sharing until the run ends
+    std::wstring path;       // the update folder's grandparent, by its final path
+};
+
+// Holds the folder two levels above the update folder (its final path) once the root
+// folder as given (resolved against the working folder) is that very folder: as
+// administrator we install below the launcher's own root and nowhere else, whatever a
+// command line says. From then on everything below the root is reached through `path`,
+// never through the text given: a link given as the root (any user can make one in a
+// folder of their own) may be pointed elsewhere while the run waits for the launcher.
 // Throws FileSystemError naming the root as given: "weakly_canonical" when it leads to
 // nothing (no path when it is empty), "root_folder" when it leads elsewhere.
-void requireRootAboveUpdateFolder(const std::wstring& targetDir,
-                                  const std::wstring& updateFolderFinalPath);
+HeldRoot holdRootAboveUpdateFolder(const std::wstring& targetDir,
+                                   const std::wstring& updateFolderFinalPath);

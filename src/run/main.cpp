@@ -107,7 +107,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         for (size_t i = 2; i < args.size(); ++i)
             logText("File to remove: ", args[i]); // kept for a later launcher; none removed
         logPath("updateDir = ", updateDir);
-        requireRootAboveUpdateFolder(targetDir, heldDir);
+        const HeldRoot root = holdRootAboveUpdateFolder(targetDir, heldDir);
 
         // The launcher comes back with the rights of whoever started the update: read
         // now, the parent is gone after the wait. One we cannot vouch for was none.
@@ -121,12 +121,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // older than the last one applied.
         std::optional<SignedList> signedList;
         if (updateKey.present)
-            signedList = readSignedList(heldDir, updateKey.point, recordedRelease(targetDir));
-        applyUpdateTree(heldDir, targetDir, signedList ? &*signedList : nullptr);
+            signedList = readSignedList(heldDir, updateKey.point, recordedRelease(root.path));
+        applyUpdateTree(heldDir, targetDir, root.path, signedList ? &*signedList : nullptr);
         if (signedList)
-            recordRelease(targetDir, signedList->release);
+            recordRelease(root.path, signedList->release);
         markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
-        startLauncher(targetDir, launcherRights, parent.token.get());
+        startLauncher(root.path, launcherRights, parent.token.get());
         logLine("All done, exiting");
         closeRunLog();
         return 0;

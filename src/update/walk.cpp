@@ -41,7 +41,8 @@ struct Tree {
 // Where the tree's files land: the root, the folder that receives, and what every
 // install shares.
 struct Target {
-    std::wstring dir; // as given
+    std::wstring dir;  // as given, for the log
+    std::wstring path; // where it leads, for the files
     // The root, resolved when the first file needs it: a root that cannot be resolved
     // is a failure of that file, not of a run that has done nothing yet.
     std::wstring exact;
@@ -61,9 +62,9 @@ void resolveTarget(Target& target)
 {
     if (target.resolved)
         return;
-    if (target.dir.empty())
+    if (target.path.empty())
         throw FileSystemError(operation::weaklyCanonical, ERROR_PATH_NOT_FOUND, target.dir);
-    target.exact = verbatimPath(target.dir);
+    target.exact = verbatimPath(target.path);
     const UniqueFileHandle root = openToLook(target.exact, operation::weaklyCanonical, target.dir);
     FILE_BASIC_INFO basic;
     if (!root || !GetFileInformationByHandleEx(root.get(), FileBasicInfo, &basic, sizeof basic))
@@ -272,7 +273,8 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 } // namespace
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList, Durability durability)
+                     const std::wstring& rootPath, const SignedList* signedList,
+                     Durability durability)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -281,6 +283,7 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     Tree tree;
     Target target;
     target.dir = targetDir;
+    target.path = rootPath;
     target.signedList = signedList;
     target.durability = std::move(durability);
     UniqueFileHandle top =
@@ -292,7 +295,7 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList)
+                     const std::wstring& rootPath, const SignedList* signedList)
 {
-    applyUpdateTree(updateDir, targetDir, signedList, Durability());
+    applyUpdateTree(updateDir, targetDir, rootPath, signedList, Durability());
 }

@@ -12,4 +12,5 @@
 // applyUpdateTree with the flushes of `durability` (its volumes empty) in place of the
 // real ones.
 void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const SignedList* signedList, Durability durability);
+                     const std::wstring& rootPath, const SignedList* signedList,
+                     Durability durability);

@@ -37,13 +37,14 @@ protected:
     // it still runs.
     std::string launcherParent() { return readFile(launcher_ + L".parent"); }
 
-    // Starts the updater through a stand-in that lives until end_ is set.
-    Started startWithLivingParent(bool restrictedParent = false)
+    // Starts the updater through a stand-in that lives until end_ is set, with the root
+    // as given (the sandbox's own when empty).
+    Started startWithLivingParent(bool restrictedParent = false, const std::wstring& root = {})
     {
         const std::wstring event = uniqueName(L"qlu-end");
         end_.reset(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
         StartOptions options;
-        options.args = inQuotes(box_.root);
+        options.args = inQuotes(root.empty() ? box_.root : root);
         options.end = L"event:" + event;
         options.restrictedParent = restrictedParent;
         return startThroughStandin(box_, options);
@@ -144,6 +145,30 @@ TEST_F(ProcessControl, LauncherComesBackThroughTheDesktopShellWhenTheParentWasNo
     if (runningUnderWine()) {
         EXPECT_NE(launcherParent().find(" explorer.exe"), std::string::npos) << launcherParent();
     }
+}
+
+// A root given through a link (any user may make one in a folder of their own), pointed
+// elsewhere while the run waits for the launcher: the files land in the root that was
+// checked, and the launcher started is that root's own.
+TEST_F(ProcessControl, RootGivenThroughALinkPointedElsewhereDuringTheWaitIsTheOneChecked)
+{
+    copyFile(binDir() + L"\\recorder.exe", launcher_);
+    writeFile(box_.updateDir + L"\\a.txt", "new a");
+    const std::wstring elsewhere = box_.base + L"\\elsewhere";
+    makeDirs(elsewhere);
+    copyFile(binDir() + L"\\recorder.exe", elsewhere + L"\\Qorvath Launcher.exe");
+    const std::wstring link = box_.base + L"\\link";
+    SKIP_UNLESS(makeFolderLink(box_.root, link, &why));
+    Started started = startWithLivingParent(false, link);
+    ASSERT_TRUE(waitForLog(box_, "Have parent, killing"));
+    removeTree(link);
+    SKIP_UNLESS(makeFolderLink(elsewhere, link, &why));
+    SetEvent(end_.get());
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new a");
+    EXPECT_EQ(readRecord(launcher_ + L".record").cwd,
+              std::string(box_.root.begin(), box_.root.end()));
+    EXPECT_EQ(listing(elsewhere), std::vector<std::wstring>{L"Qorvath Launcher.exe"});
 }
 
 TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
