@@ -4,7 +4,7 @@
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
 
-#include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -103,6 +103,12 @@ bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& ex
 
 bool isSameFile(HANDLE a, HANDLE b)
 {
+    const std::wstring identity = identityOf(a);
+    return !identity.empty() && identity == identityOf(b);
+}
+
+std::wstring identityOf(HANDLE file)
+{
     // The 128-bit id where the file system gives one: ReFS numbers files beyond 64 bits,
     // so the older 64-bit index of two of its files may be equal.
     // Windows 8's FILE_ID_INFO and its class, FileIdInfo; the build targets Windows 7.
@@ -111,18 +117,29 @@ bool isSameFile(HANDLE a, HANDLE b)
         BYTE FileId[16];
     };
     constexpr auto fileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
-    FileIdInfo firstId;
-    FileIdInfo secondId;
-    if (GetFileInformationByHandleEx(a, fileIdInfo, &firstId, sizeof firstId) &&
-        GetFileInformationByHandleEx(b, fileIdInfo, &secondId, sizeof secondId))
-        return firstId.VolumeSerialNumber == secondId.VolumeSerialNumber &&
-               memcmp(&firstId.FileId, &secondId.FileId, sizeof firstId.FileId) == 0;
-    BY_HANDLE_FILE_INFORMATION first;
-    BY_HANDLE_FILE_INFORMATION second;
-    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    FileIdInfo id;
+    BY_HANDLE_FILE_INFORMATION info;
+    unsigned long long volume = 0;
+    std::vector<BYTE> bytes;
+    if (GetFileInformationByHandleEx(file, fileIdInfo, &id, sizeof id)) {
+        volume = id.VolumeSerialNumber;
+        bytes.assign(std::begin(id.FileId), std::end(id.FileId));
+    } else if (GetFileInformationByHandle(file, &info)) {
+        volume = info.dwVolumeSerialNumber;
+        const ULONGLONG index = (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+        for (int shift = 0; shift < 64; shift += 8)
+            bytes.push_back(static_cast<BYTE>(index >> shift));
+    } else {
+        return {};
+    }
+    constexpr wchar_t digits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (int shift = 60; shift >= 0; shift -= 4)
+        text += digits[(volume >> shift) & 15];
+    text += L'-';
+    for (auto byte = bytes.rbegin(); byte != bytes.rend(); ++byte)
+        text += {digits[*byte >> 4], digits[*byte & 15]};
+    return text;
 }
 
 OpenedFile lookAt(const std::wstring& path, Links links)

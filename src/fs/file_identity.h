@@ -52,6 +52,10 @@ bool isPlainFileAt(HANDLE file, const std::wstring& path, const std::wstring& ex
 // bits where the file system has them, as ReFS does).
 bool isSameFile(HANDLE a, HANDLE b);
 
+// A file's identity as text, the same through every handle and name of it: its volume's
+// serial number and its file id, in hex. Empty when they cannot be read.
+std::wstring identityOf(HANDLE file);
+
 // Whether an open follows a link at the path's last element or opens the link itself.
 enum class Links { Followed, Itself };
 

@@ -13,6 +13,7 @@
 #include "run/update_key.h"
 #include "update/own_files.h"
 #include "update/install.h"
+#include "update/release_record.h"
 #include "update/walk.h"
 
 #include <windows.h>
@@ -121,10 +122,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // older than the last one applied.
         std::optional<SignedList> signedList;
         if (updateKey.present)
-            signedList = readSignedList(heldDir, updateKey.point, recordedRelease(root.path));
+            signedList = readSignedList(heldDir, updateKey.point,
+                                        recordedRelease(root.handle.get(), targetDir));
         applyUpdateTree(heldDir, targetDir, root.path, signedList ? &*signedList : nullptr);
         if (signedList)
-            recordRelease(root.path, signedList->release);
+            recordRelease(root.handle.get(), targetDir, signedList->release);
         markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
         startLauncher(root.path, launcherRights, parent.token.get());
         logLine("All done, exiting");

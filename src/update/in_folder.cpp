@@ -79,10 +79,12 @@ NTSTATUS renameWith(HANDLE file, HANDLE folder, const std::wstring& name, ULONG 
 OpenedFile holdFolder(const std::wstring& exactPath)
 {
     OpenedFile folder;
-    folder.handle.reset(CreateFileW(
-        exactPath.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-        nullptr));
+    folder.handle.reset(CreateFileW(exactPath.c_str(),
+                                    // Its attributes for its identity (isSameFile).
+                                    FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                                        READ_CONTROL | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     // The last element missing gives "file not found": the log says what Windows says
     // of a path into a missing folder.
     if (!folder.handle)

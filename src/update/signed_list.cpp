@@ -172,18 +172,6 @@ bool holdsAsListed(HANDLE file, const ListedFile& listed, BCRYPT_ALG_HANDLE sha2
     return finishSha256(hash.get(), digest) && digest == listed.digest;
 }
 
-unsigned long long recordedRelease(const std::wstring& targetDir)
-{
-    std::string text;
-    DWORD error = ERROR_SUCCESS;
-    unsigned long long release = 0;
-    if (!readWhole(appendPath(verbatimPath(targetDir), releaseRecordName), text, error))
-        return 0;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return wholeNumber(text, release) ? release : 0;
-}
-
 SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&key)[64],
                           unsigned long long atLeast)
 {
@@ -237,14 +225,4 @@ SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&k
     if (list.release < atLeast) // an older release, signed once, is not to be replayed
         refuse(ERROR_REVISION_MISMATCH, path);
     return list;
-}
-
-void recordRelease(const std::wstring& targetDir, unsigned long long release)
-{
-    const std::string text = std::to_string(release) + "\r\n";
-    const UniqueFileHandle file =
-        openEmptiedForWriting(appendPath(verbatimPath(targetDir), releaseRecordName).c_str(), 0);
-    DWORD written = 0;
-    if (file)
-        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }

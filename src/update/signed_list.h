@@ -21,8 +21,7 @@
 //
 // The signature covers every byte before its own line.
 
-constexpr wchar_t signedListName[] = L"Updater.manifest";   // in the update folder
-constexpr wchar_t releaseRecordName[] = L"Updater.release"; // in the root: the last applied
+constexpr wchar_t signedListName[] = L"Updater.manifest"; // in the update folder
 
 inline void closeProvider(BCRYPT_ALG_HANDLE provider)
 {
@@ -40,12 +39,6 @@ struct SignedList {
     std::map<std::wstring, ListedFile> files; // by relativePath
     UniqueProvider sha256;                    // hashes the copies as they are written
 };
-
-// The release number recorded in the root by the last complete run; 0 where none is.
-unsigned long long recordedRelease(const std::wstring& targetDir);
-
-// Records the release number applied, in the root.
-void recordRelease(const std::wstring& targetDir, unsigned long long release);
 
 // Reads the list from the update folder (its final path; the list itself is never
 // reached through a link) and verifies it against the key (X, then Y). Throws

@@ -4,6 +4,8 @@
 // tests, and a second one that the updater does not know.
 #include "fs/fs_error.h"
 #include "helpers/harness.h"
+#include "update/in_folder.h"
+#include "update/release_record.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,32 @@
 #ifdef QLU_SIGNING_KEYS
 
 namespace {
+
+// The release record of a sandbox's root, through the updater's own functions: a root
+// made anew may get the file id of an earlier test's, whose record is forgotten first.
+struct RootRecord {
+    explicit RootRecord(const Sandbox& box) : box_(box), root_(holdFolder(box.root).handle) {}
+    unsigned long long release() { return recordedRelease(root_.get(), box_.root); }
+    void set(unsigned long long release) { recordRelease(root_.get(), box_.root, release); }
+    // Writes the value as `type`, or removes it (REG_NONE).
+    void write(DWORD type, const std::wstring& text = {})
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, releaseRecordKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring name = releaseRecordName(root_.get(), box_.root);
+        if (type == REG_NONE)
+            RegDeleteValueW(key, name.c_str());
+        else
+            RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    const Sandbox& box_;
+    UniqueFileHandle root_;
+};
 
 class SignedUpdates : public SandboxTest {
 protected:
@@ -25,6 +53,7 @@ protected:
     // The signed-updates updater, bin\x.dll to replace, readme.txt new.
     void makeScene(const Sandbox& box)
     {
+        RootRecord(box).write(REG_NONE);
         copyFile(binDir() + L"\\UpdaterSigned.exe", box.updater);
         makeDirs(box.root + L"\\bin");
         makeDirs(box.updateDir + L"\\bin");
@@ -61,28 +90,33 @@ TEST_F(SignedUpdates, SignedTreeAppliesAndARunStoppedHalfWayIsFinishedByTheNext)
         CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     EXPECT_EQ(runRefused(box_, inQuotes(box_.root), held).exitCode, 1u);
-    EXPECT_FALSE(exists(box_.root + L"\\Updater.release")) << "recorded before the end";
+    EXPECT_EQ(RootRecord(box_).release(), 0u) << "recorded before the end";
     holder.reset();
 
     const RunResult run = runUpdater(box_, inQuotes(box_.root));
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new x");
     EXPECT_EQ(readFile(held), "new readme");
-    EXPECT_EQ(readFile(box_.root + L"\\Updater.release"), "5\r\n");
+    EXPECT_EQ(RootRecord(box_).release(), 5u);
     EXPECT_TRUE(exists(listOf(box_))) << "the list is the updater's own file";
     EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u) << "the same release again";
 }
 
 // A list that is not the publisher's, as it signed it, for a release no older than the
-// last one applied, stops the run before anything moves, naming the list.
+// last one applied, stops the run before anything moves, naming the list. The record of
+// the last release is no file in the root that users could spoil, remove or hold.
 TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
 {
     using Edit = void (*)(std::string & list);
+    // Done to the file in the root that earlier versions kept the record in; gives a
+    // handle to hold through the run.
+    using Spoil = UniqueFileHandle (*)(const std::wstring& oldRecord);
     const struct {
         const char* what;
         const char* key; // that signs the list; none: no list
         Edit edit;       // made to the signed list
-        const char* lastApplied = nullptr;
+        unsigned long long lastApplied = 0;
+        Spoil spoil = nullptr;
     } cases[] = {
         {"no list", nullptr, nullptr},
         {"one bit of the signature changed", "publisher",
@@ -91,14 +125,32 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
          [](std::string& list) { list[list.find(" 5 ") + 1] = '6'; }},
         {"cut in half", "publisher", [](std::string& list) { list.resize(list.size() / 2); }},
         {"signed by another key", "other", nullptr},
-        {"an older release than the last applied", "publisher", nullptr, "6\r\n"},
+        {"an older release than the last applied", "publisher", nullptr, 6},
+        {"an older release, the old record file garbled", "publisher", nullptr, 6,
+         [](const std::wstring& old) {
+             writeFile(old, "garbled");
+             return UniqueFileHandle();
+         }},
+        {"an older release, the old record file a folder", "publisher", nullptr, 6,
+         [](const std::wstring& old) {
+             makeDirs(old);
+             return UniqueFileHandle();
+         }},
+        {"an older release, the old record file held without sharing", "publisher", nullptr, 6,
+         [](const std::wstring& old) {
+             writeFile(old, "7\r\n");
+             return UniqueFileHandle(
+                 CreateFileW(old.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Sandbox& box = nextRowSandbox();
         makeScene(box);
         if (c.lastApplied)
-            writeFile(box.root + L"\\Updater.release", c.lastApplied);
+            RootRecord(box).set(c.lastApplied);
+        const UniqueFileHandle held =
+            c.spoil ? c.spoil(box.root + L"\\Updater.release") : UniqueFileHandle();
         if (c.key) {
             SKIP_UNLESS(sign(box, c.key, 5, &why));
         }
@@ -114,6 +166,20 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         EXPECT_EQ(readFile(box.root + L"\\bin\\x.dll"), "old x");
         EXPECT_FALSE(exists(box.root + L"\\readme.txt"));
     }
+}
+
+// A record that stands but is no release number is no "nothing applied yet": the run
+// stops before anything moves, naming the root.
+TEST_F(SignedUpdates, RecordThatIsNoReleaseNumberStopsTheRunBeforeAnythingMoves)
+{
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why));
+    RootRecord(box_).write(REG_SZ, L"7");
+    const RunResult run = runRefused(box_, inQuotes(box_.root), box_.root);
+    EXPECT_EQ(lastLineOf(run.log),
+              "Exception: release_record: " + systemMessage(ERROR_INVALID_DATA) + " " +
+                  logged(box_.root) + "\r\n");
+    EXPECT_FALSE(contains(run.log, "Sub path")) << "walked";
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old x");
 }
 
 // What changed after signing is not installed: a file whose bytes differ stops the run
@@ -155,7 +221,7 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
               "Exception: signed_list: " + systemMessage(ERROR_FILE_NOT_FOUND) + " " +
                   logged(missing) + "\r\n");
     EXPECT_EQ(readFile(removed.root + L"\\bin\\x.dll"), "new x");
-    EXPECT_FALSE(exists(removed.root + L"\\Updater.release"));
+    EXPECT_EQ(RootRecord(removed).release(), 0u);
 }
 
 // A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
