@@ -74,28 +74,42 @@ inline std::wstring fullPath(const std::wstring& path)
     return full;
 }
 
+inline bool onDrive(const std::wstring& path)
+{
+    return path.size() >= 2 && path[1] == L':' &&
+           ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+}
+
+inline bool isSeparator(const std::wstring& path, size_t at)
+{
+    return at < path.size() && (path[at] == L'\\' || path[at] == L'/');
+}
+
+// A relative root ("game", "..\game", "X:game", "\game") made full from the launcher's
+// current folder: the updater runs in another one, and refuses it. A drive alone ("X:")
+// and a full path stay as they are.
+inline std::wstring fullRoot(const std::wstring& rootFolder)
+{
+    const bool driveAlone =
+        onDrive(rootFolder) && rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos;
+    const bool full = (onDrive(rootFolder) && isSeparator(rootFolder, 2)) ||
+                      (isSeparator(rootFolder, 0) && isSeparator(rootFolder, 1));
+    const std::wstring made = driveAlone || full ? std::wstring() : fullPath(rootFolder);
+    return made.empty() ? rootFolder : made;
+}
+
 } // namespace detail
 
 // The root folder as the updater is to take it. A drive's root must keep its backslash:
 // "X:" alone means the current folder of drive X: (the updater's own, which is the
 // update folder), so that nothing would be applied and the launcher started would be the
-// copy that is still to be installed. "X:", "X:\" and "X:\\" all become "X:\". A
-// relative folder ("game", "..\game", "X:game", "\game") is made full from the
-// launcher's current folder: the updater runs in another one, and refuses it. Any other
-// folder is passed as it is.
+// copy that is still to be installed. "X:", "X:\" and "X:\\" all become "X:\"; any
+// other folder is passed as it is.
 inline std::wstring rootArgument(const std::wstring& rootFolder)
 {
-    const auto separator = [&rootFolder](size_t at) {
-        return at < rootFolder.size() && (rootFolder[at] == L'\\' || rootFolder[at] == L'/');
-    };
-    const bool onDrive = rootFolder.size() >= 2 && rootFolder[1] == L':' &&
-                         ((rootFolder[0] >= L'A' && rootFolder[0] <= L'Z') ||
-                          (rootFolder[0] >= L'a' && rootFolder[0] <= L'z'));
-    if (onDrive && rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos)
-        return rootFolder.substr(0, 2) + L"\\";
-    const std::wstring full = detail::fullPath(rootFolder);
-    const bool relative = !(onDrive && separator(2)) && !(separator(0) && separator(1));
-    return relative && !full.empty() ? full : rootFolder;
+    const bool drive = detail::onDrive(rootFolder) &&
+                       rootFolder.find_first_not_of(L"\\/", 2) == std::wstring::npos;
+    return drive ? rootFolder.substr(0, 2) + L"\\" : rootFolder;
 }
 
 // The updater's whole command line: its own path (quoted; a path never holds a quote,
@@ -250,6 +264,7 @@ inline bool updateWaiting(const std::wstring& rootFolder)
 // Starts the updater and lets it go. Returns ERROR_SUCCESS, or the Windows error code
 // of the failed start. After a success the launcher must end soon, by itself: the
 // updater touches no file while the launcher runs.
+// - A relative root is made full from our current folder (the updater runs in another).
 // - The working directory is the updater's own folder: that is the folder the updater
 //   applies and writes its log to, whatever folder the launcher runs in.
 // - No handle is inherited: an inherited handle to one of the launcher's files would
@@ -267,7 +282,8 @@ inline DWORD startUpdater(const std::wstring& rootFolder, const std::wstring& up
         return ERROR_BAD_PATHNAME; // a relative name would depend on our own folder
     const std::wstring workingDirectory =
         updater.substr(0, separator == 2 && updater[1] == L':' ? 3 : separator);
-    std::wstring commandLine = updaterCommandLine(updater, rootFolder, furtherArguments);
+    std::wstring commandLine =
+        updaterCommandLine(updater, detail::fullRoot(rootFolder), furtherArguments);
     // Suspended until it may take the foreground, so that it cannot ask for it sooner.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -12,9 +12,11 @@
 #include "run/single_run.h"
 #include "run/update_key.h"
 #include "update/own_files.h"
+#include "update/in_folder.h"
 #include "update/install.h"
 #include "update/release_record.h"
 #include "update/walk.h"
+#include "update/write_rights.h"
 
 #include <windows.h>
 
@@ -61,6 +63,23 @@ int reportFailure(const std::wstring& updateDir)
         showFailureMessage(updateDir);
     }
     return 1;
+}
+
+// Whose rights bound where this run installs (write_rights.h): nobody's where an
+// administrator started us or installed the root (it and its resources folder owned by
+// Administrators, SYSTEM or TrustedInstaller); the starter's otherwise. Throws
+// FileSystemError "root_folder" naming the root as given when those cannot be had.
+UniqueHandle installBound(const HeldRoot& root, const std::wstring& updateFolder,
+                          const ParentProcess& parent, const std::wstring& targetDir)
+{
+    const OpenedFile resources = holdFolder(verbatimPath(parentPath(updateFolder)));
+    if (parent.administrator || (isOwnedByAdministrators(root.handle.get()) && resources.handle &&
+                                 isOwnedByAdministrators(resources.handle.get())))
+        return {};
+    UniqueHandle bound = accessCheckTokenOf(parent.token.get());
+    if (!bound)
+        throw FileSystemError(operation::rootFolder, GetLastError(), targetDir);
+    return bound;
 }
 
 } // namespace
@@ -124,7 +143,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (updateKey.present)
             signedList = readSignedList(heldDir, updateKey.point,
                                         recordedRelease(root.handle.get(), targetDir));
-        applyUpdateTree(heldDir, targetDir, root.path, signedList ? &*signedList : nullptr);
+        const UniqueHandle bound = installBound(root, heldDir, parent, targetDir);
+        applyUpdateTree(heldDir, {targetDir, root.path, bound.get()},
+                        signedList ? &*signedList : nullptr);
         if (signedList)
             recordRelease(root.handle.get(), targetDir, signedList->release);
         markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());

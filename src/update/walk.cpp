@@ -12,6 +12,7 @@
 #include "update/own_files.h"
 #include "update/install.h"
 #include "update/placement.h"
+#include "update/write_rights.h"
 
 #include <windows.h>
 
@@ -43,6 +44,7 @@ struct Tree {
 struct Target {
     std::wstring dir;  // as given, for the log
     std::wstring path; // where it leads, for the files
+    HANDLE boundBy = nullptr;
     // The root, resolved when the first file needs it: a root that cannot be resolved
     // is a failure of that file, not of a run that has done nothing yet.
     std::wstring exact;
@@ -75,12 +77,20 @@ void resolveTarget(Target& target)
     target.resolved = true;
 }
 
-// The folder of `exactDest` held, unless it is held already.
-HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const std::wstring& name)
+// The folder of `exactDest` held, unless it is held already. Where the root is not the
+// administrators' own, a folder that the starter could not write stops the run before
+// anything lands in it or leaves it.
+HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const std::wstring& name,
+                         const std::wstring& shownDest)
 {
     const std::wstring exact = exactDest.substr(0, exactDest.size() - name.size());
-    if (!target.folder.handle || target.folder.exact != exact)
+    if (!target.folder.handle || target.folder.exact != exact) {
         target.folder = holdDestFolder(exact);
+        if (target.boundBy && target.folder.handle &&
+            !letsAddAndDelete(target.folder.handle.get(), target.boundBy))
+            throw FileSystemError(operation::rootFolder, ERROR_ACCESS_DENIED,
+                                  parentPath(shownDest));
+    }
     return target.folder;
 }
 
@@ -103,11 +113,12 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
         }
         signedAs = &listed->second;
     }
-    logPath("dest=", joinPath(target.dir, relativePath));
+    const std::wstring shownDest = joinPath(target.dir, relativePath);
+    logPath("dest=", shownDest);
     resolveTarget(target);
     const std::wstring exactDest = appendPath(target.exact, relativePath);
     const std::wstring name = fileName(exactDest);
-    HeldFolder& folder = holdFolderOf(target, exactDest, name);
+    HeldFolder& folder = holdFolderOf(target, exactDest, name, shownDest);
     // A folder that cannot be held takes nothing: the install fails and says so.
     if (folder.handle) {
         const Placement placement{appendPath(folder.canonical, name), target.canonical,
@@ -272,9 +283,8 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 
 } // namespace
 
-void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const std::wstring& rootPath, const SignedList* signedList,
-                     Durability durability)
+void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
+                     const SignedList* signedList, Durability durability)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -282,8 +292,9 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
     // the walk runs.
     Tree tree;
     Target target;
-    target.dir = targetDir;
-    target.path = rootPath;
+    target.dir = root.shown;
+    target.path = root.path;
+    target.boundBy = root.boundBy;
     target.signedList = signedList;
     target.durability = std::move(durability);
     UniqueFileHandle top =
@@ -294,8 +305,8 @@ void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDi
         requireListedFilesInPlace(target);
 }
 
-void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const std::wstring& rootPath, const SignedList* signedList)
+void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
+                     const SignedList* signedList)
 {
-    applyUpdateTree(updateDir, targetDir, rootPath, signedList, Durability());
+    applyUpdateTree(updateDir, root, signedList, Durability());
 }

@@ -11,6 +11,5 @@
 
 // applyUpdateTree with the flushes of `durability` (its volumes empty) in place of the
 // real ones.
-void applyUpdateTree(const std::wstring& updateDir, const std::wstring& targetDir,
-                     const std::wstring& rootPath, const SignedList* signedList,
-                     Durability durability);
+void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
+                     const SignedList* signedList, Durability durability);

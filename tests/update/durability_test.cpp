@@ -54,7 +54,7 @@ TEST(DurabilitySeam, WalkFlushesEachCopyBeforeItTakesItsNameAndTheVolumeAfterThe
         flushes.push_back("volume after " + installed() + " installed");
         return true;
     };
-    applyUpdateTree(box.updateDir, box.root, box.root, nullptr, standIns);
+    applyUpdateTree(box.updateDir, {box.root, box.root}, nullptr, standIns);
     EXPECT_EQ(flushes, (std::vector<std::string>{"file of 3 bytes after 0 installed",
                                                  "file of 3 bytes after 1 installed",
                                                  "volume after 2 installed"}));

@@ -1,9 +1,13 @@
 // The update folder can be written by any program of the user, while the updater runs
 // as administrator: whatever it finds there gets a clear outcome, and no update file
 // is ever lost.
+#include "fs/fs_error.h"
 #include "helpers/harness.h"
 
 #include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <functional>
 #include <random>
@@ -181,6 +185,70 @@ TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
     expectOutsideUntouched();
     EXPECT_EQ(readFile(box_.updateDir + L"\\resources\\x\\system.dll"), "planted");
     EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
+}
+
+namespace {
+
+// Gives a folder the access list that `sddl` gives (protected), or, with none, makes our
+// user its owner.
+DWORD setSecurity(const std::wstring& folder, const wchar_t* sddl = nullptr)
+{
+    PSECURITY_DESCRIPTOR security = nullptr;
+    PACL acl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    UniqueHandle token;
+    if (sddl ? !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                     &security, nullptr) ||
+                   !GetSecurityDescriptorDacl(security, &present, &acl, &defaulted)
+             : !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+                   !GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size))
+        return GetLastError();
+    const DWORD set = SetNamedSecurityInfoW(
+        &std::wstring(folder)[0], SE_FILE_OBJECT,
+        sddl ? DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+             : OWNER_SECURITY_INFORMATION,
+        sddl ? nullptr : reinterpret_cast<TOKEN_USER*>(user)->User.Sid, nullptr, acl, nullptr);
+    LocalFree(security);
+    return set;
+}
+
+} // namespace
+
+// A root that no administrator installed takes files only where the user who started the
+// run could write them without us: a folder below it that such a user may only read
+// stops the run before anything lands there. Wine gives every folder its user as owner
+// and keeps no access list set on one: the seam test shows the rule there.
+TEST_F(UntrustedTree,
+       RootThatNoAdministratorInstalledTakesFilesOnlyWhereTheStarterCouldWriteWindowsOnly)
+{
+    if (runningUnderWine())
+        GTEST_SKIP() << "Wine keeps no owner or access list set on a folder";
+    const std::wstring bin = box_.root + L"\\bin";
+    makeDirs(bin);
+    makeDirs(box_.updateDir + L"\\bin");
+    writeFile(bin + L"\\system.dll", "administrators' own");
+    writeFile(box_.updateDir + L"\\bin\\system.dll", "planted");
+    // The root and its resources folder the user's own (an elevated test makes folders
+    // that Administrators own), bin theirs to read only.
+    for (const std::wstring& folder : {box_.root, box_.root + L"\\resources"})
+        ASSERT_EQ(setSecurity(folder), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(setSecurity(bin, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)"),
+              static_cast<DWORD>(ERROR_SUCCESS));
+
+    StartOptions options;
+    options.args = inQuotes(box_.root);
+    options.restrictedParent = true;
+    Started started = startWithoutParent(box_, options);
+    answerMessageBoxShowing(started.pid, failureText(bin));
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
+    EXPECT_EQ(lastLineOf(readFile(box_.log)),
+              "Exception: root_folder: " + systemMessage(ERROR_ACCESS_DENIED) + " " + logged(bin) +
+                  "\r\n");
+    EXPECT_EQ(readFile(bin + L"\\system.dll"), "administrators' own");
+    EXPECT_EQ(listing(bin), std::vector<std::wstring>{L"system.dll"});
 }
 
 // The folder that is to hold dest is checked once and then held open until its files

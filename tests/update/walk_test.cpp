@@ -170,7 +170,7 @@ TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
 {
     const std::wstring missing = binDir() + L"\\sandbox\\no such update folder";
     try {
-        applyUpdateTree(missing, binDir(), binDir());
+        applyUpdateTree(missing, {binDir(), binDir()});
         ADD_FAILURE() << "no error";
     } catch (const FileSystemError& error) {
         EXPECT_EQ(error.operation(), "directory_iterator::directory_iterator");
