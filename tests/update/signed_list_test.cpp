@@ -22,19 +22,17 @@ struct RootRecord {
     explicit RootRecord(const Sandbox& box) : box_(box), root_(holdFolder(box.root).handle) {}
     unsigned long long release() { return recordedRelease(root_.get(), box_.root); }
     void set(unsigned long long release) { recordRelease(root_.get(), box_.root, release); }
-    // Writes the value as `type`, or removes it (REG_NONE).
-    void write(DWORD type, const std::wstring& text = {})
+    // Puts text in the value's place, or removes it.
+    void write(const std::wstring* text)
     {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, releaseRecordKey, 0, nullptr, 0,
-                                  KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, releaseRecordKey, 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
         const std::wstring name = releaseRecordName(root_.get(), box_.root);
-        if (type == REG_NONE)
-            RegDeleteValueW(key, name.c_str());
-        else
-            RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        text ? RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(text->c_str()),
+                              static_cast<DWORD>((text->size() + 1) * 2))
+             : RegDeleteValueW(key, name.c_str());
         RegCloseKey(key);
     }
 
@@ -53,7 +51,7 @@ protected:
     // The signed-updates updater, bin\x.dll to replace, readme.txt new.
     void makeScene(const Sandbox& box)
     {
-        RootRecord(box).write(REG_NONE);
+        RootRecord(box).write(nullptr);
         copyFile(binDir() + L"\\UpdaterSigned.exe", box.updater);
         makeDirs(box.root + L"\\bin");
         makeDirs(box.updateDir + L"\\bin");
@@ -108,15 +106,14 @@ TEST_F(SignedUpdates, SignedTreeAppliesAndARunStoppedHalfWayIsFinishedByTheNext)
 TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
 {
     using Edit = void (*)(std::string & list);
-    // Done to the file in the root that earlier versions kept the record in; gives a
-    // handle to hold through the run.
-    using Spoil = UniqueFileHandle (*)(const std::wstring& oldRecord);
     const struct {
         const char* what;
         const char* key; // that signs the list; none: no list
         Edit edit;       // made to the signed list
         unsigned long long lastApplied = 0;
-        Spoil spoil = nullptr;
+        // The root's file of earlier versions' record: its text, held without sharing
+        // through the run, or "/" for a folder there.
+        const char* oldRecord = nullptr;
     } cases[] = {
         {"no list", nullptr, nullptr},
         {"one bit of the signature changed", "publisher",
@@ -126,22 +123,9 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         {"cut in half", "publisher", [](std::string& list) { list.resize(list.size() / 2); }},
         {"signed by another key", "other", nullptr},
         {"an older release than the last applied", "publisher", nullptr, 6},
-        {"an older release, the old record file garbled", "publisher", nullptr, 6,
-         [](const std::wstring& old) {
-             writeFile(old, "garbled");
-             return UniqueFileHandle();
-         }},
-        {"an older release, the old record file a folder", "publisher", nullptr, 6,
-         [](const std::wstring& old) {
-             makeDirs(old);
-             return UniqueFileHandle();
-         }},
-        {"an older release, the old record file held without sharing", "publisher", nullptr, 6,
-         [](const std::wstring& old) {
-             writeFile(old, "7\r\n");
-             return UniqueFileHandle(
-                 CreateFileW(old.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-         }},
+        {"an older release, the old record file garbled and held", "publisher", nullptr, 6,
+         "garbled"},
+        {"an older release, the old record file a folder", "publisher", nullptr, 6, "/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -149,8 +133,15 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         makeScene(box);
         if (c.lastApplied)
             RootRecord(box).set(c.lastApplied);
-        const UniqueFileHandle held =
-            c.spoil ? c.spoil(box.root + L"\\Updater.release") : UniqueFileHandle();
+        const std::wstring oldRecord = box.root + L"\\Updater.release";
+        UniqueFileHandle held;
+        if (c.oldRecord && *c.oldRecord == '/') {
+            makeDirs(oldRecord);
+        } else if (c.oldRecord) {
+            writeFile(oldRecord, c.oldRecord);
+            held.reset(CreateFileW(oldRecord.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+        }
         if (c.key) {
             SKIP_UNLESS(sign(box, c.key, 5, &why));
         }
@@ -173,7 +164,8 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
 TEST_F(SignedUpdates, RecordThatIsNoReleaseNumberStopsTheRunBeforeAnythingMoves)
 {
     SKIP_UNLESS(sign(box_, "publisher", 5, &why));
-    RootRecord(box_).write(REG_SZ, L"7");
+    const std::wstring notANumber = L"7";
+    RootRecord(box_).write(&notANumber);
     const RunResult run = runRefused(box_, inQuotes(box_.root), box_.root);
     EXPECT_EQ(lastLineOf(run.log),
               "Exception: release_record: " + systemMessage(ERROR_INVALID_DATA) + " " +
