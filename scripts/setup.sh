@@ -57,7 +57,8 @@ install_missing "${pkgs[@]}"
 if install_missing wine32:i386; then
   rm -f "$state/wine32-missing"
 else
-  grep -E '^ +[^ ].* : |^E: ' "$state/apt.out" | head -n 8 >"$state/wine32-missing" || true
+  { grep -E '^ +[^ ].* : ' "$state/apt.out" | head -n 4; grep -E '^E: ' "$state/apt.out" | tail -n 1; } \
+    >"$state/wine32-missing" || true
   [ -s "$state/wine32-missing" ] || echo "apt-get install wine32:i386 failed" >"$state/wine32-missing"
   echo "note: wine32:i386 could not be installed (above); the i686 build will be built and checked, not run" >&2
 fi
