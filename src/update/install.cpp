@@ -172,8 +172,13 @@ bool copyContent(HANDLE from, HANDLE to, std::vector<char>& buffer, BCRYPT_HASH_
             return false;
         }
         DWORD written = 0;
-        if (!WriteFile(to, buffer.data(), read, &written, nullptr) || written != read)
+        if (!WriteFile(to, buffer.data(), read, &written, nullptr))
             return false;
+        // A write cut short leaves the last error of some earlier call: the volume is full.
+        if (written != read) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
         copied += read;
     }
 }
