@@ -82,6 +82,18 @@ UniqueHandle installBound(const HeldRoot& root, const std::wstring& updateFolder
     return bound;
 }
 
+// claimUpdateFolder, with a refusal in the log: no run of ours can hold a folder whose
+// single-run name another program took, so the log is this run's to write.
+UpdateFolderClaim claimLoggingRefusal(const std::wstring& heldDir, bool& anotherRunHadIt)
+{
+    try {
+        return claimUpdateFolder(heldDir, anotherRunHadIt);
+    } catch (const SingleRunRefused&) {
+        openRunLog(appendPath(heldDir, logFileName).c_str());
+        throw;
+    }
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
@@ -113,7 +125,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // A second updater for this folder (a launcher started twice) leaves the update
         // and the launcher's start to the first, and ends once that one has.
         bool anotherRunHadIt = false;
-        const UpdateFolderClaim claim = claimUpdateFolder(heldDir, anotherRunHadIt);
+        const UpdateFolderClaim claim = claimLoggingRefusal(heldDir, anotherRunHadIt);
         if (anotherRunHadIt)
             return 0;
 

@@ -1,3 +1,4 @@
+#include "fs/fs_error.h"
 #include "fs/file_identity.h"
 #include "helpers/harness.h"
 #include "run/single_run_seams.h"
@@ -59,7 +60,8 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
 
 // The single-run name taken first by another program: an object of another type, or a
 // mutex that a user who is no administrator made. The run stops loudly before it
-// touches a file, rather than wait for ever or go on without exclusion. (Where the
+// touches a file, rather than wait for ever or go on without exclusion, and its log says
+// why. (Where the
 // system has private namespaces, as Windows has, no other user can take the name at
 // all; Wine has none, so this is the global name's case.)
 TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
@@ -68,10 +70,11 @@ TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
         const char* what;
         bool event;
         const wchar_t* sddl;
+        DWORD refusal;
     };
     const Squatter squatters[] = {
-        {"an event", true, L"D:(A;;GA;;;WD)"},
-        {"a mutex of a user", false, L"O:WDD:(A;;GA;;;WD)"},
+        {"an event", true, L"D:(A;;GA;;;WD)", ERROR_INVALID_HANDLE},
+        {"a mutex of a user", false, L"O:WDD:(A;;GA;;;WD)", ERROR_ACCESS_DENIED},
     };
     for (const Squatter& squatter : squatters) {
         SCOPED_TRACE(squatter.what);
@@ -90,7 +93,8 @@ TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
         EXPECT_EQ(readFile(box.updateDir + L"\\a.txt"), "new");
         EXPECT_FALSE(exists(box.root + L"\\a.txt"));
-        EXPECT_FALSE(exists(box.log));
+        EXPECT_EQ(readFile(box.log),
+                  "Exception: single run: " + systemMessage(squatter.refusal) + "\r\n");
     }
 }
 
