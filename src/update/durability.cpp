@@ -2,7 +2,9 @@
 
 #include "common/unique_any.h"
 #include "common/win32_text.h"
+#include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "update/in_folder.h"
 
 #include <algorithm>
 
@@ -57,6 +59,12 @@ void flushAfterLastMove(Durability& durability)
 {
     for (const std::wstring& volume : durability.volumes)
         durability.flushVolume(volume);
+    for (auto& [file, dest] : durability.deleteAfterFlush) {
+        if (!deleteOpened(file.get()))
+            throw FileSystemError(operation::remove, GetLastError(), dest);
+        file.reset();
+    }
+    durability.deleteAfterFlush.clear();
 }
 
 bool flushFile(HANDLE file)

@@ -240,11 +240,27 @@ DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring
         basic.ChangeTime.QuadPart = 0;
         SetFileInformationByHandle(installed.get(), FileBasicInfo, &basic, sizeof basic);
     }
-    // The new file is in place; an update file that stayed behind would be installed
-    // again by the next run.
-    if (!deleteOpened(updateFile))
-        throw FileSystemError(operation::remove, GetLastError(), shownDest(folder, name));
     return ERROR_SUCCESS;
+}
+
+bool onOneVolume(HANDLE a, HANDLE b)
+{
+    DWORD first = 0;
+    DWORD second = 0;
+    return GetVolumeInformationByHandleW(a, nullptr, 0, &first, nullptr, nullptr, nullptr, 0) &&
+           GetVolumeInformationByHandleW(b, nullptr, 0, &second, nullptr, nullptr, nullptr, 0) &&
+           first == second;
+}
+
+// The new file is in place; an update file that stayed behind would be installed again
+// by the next run. One on another volume than dest goes once dest's volume is flushed.
+void removeUpdateFile(UniqueFileHandle file, const HeldFolder& folder, const std::wstring& name,
+                      Durability& durability)
+{
+    if (!onOneVolume(file.get(), folder.handle.get()))
+        durability.deleteAfterFlush.emplace_back(std::move(file), shownDest(folder, name));
+    else if (!deleteOpened(file.get()))
+        throw FileSystemError(operation::remove, GetLastError(), shownDest(folder, name));
 }
 
 // Whether `file` is a plain file with one name, standing at `name` in the held folder
@@ -329,8 +345,8 @@ FileLocked::FileLocked(std::wstring dest)
 }
 
 void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
-                 std::vector<char>& copyBuffer, const Durability& durability,
-                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
+                 std::vector<char>& copyBuffer, Durability& durability, const ListedFile* signedAs,
+                 BCRYPT_ALG_HANDLE sha256)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
@@ -345,7 +361,7 @@ void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile 
             logLine("Move it");
             if (tryInstall(file.opened.get(), folder, name, readOnly, copyBuffer, durability,
                            signedAs, sha256) == ERROR_SUCCESS)
-                return;
+                return removeUpdateFile(std::move(file.opened), folder, name, durability);
         }
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)

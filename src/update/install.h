@@ -80,13 +80,13 @@ private:
 // Administrators with the access list that folder passes on, its data copied from the
 // update file's handle (which shares no writes) and on the disk (`durability`'s file
 // flush) before it takes dest's name. Then the update file is deleted through that
-// handle: whatever handles others held on it lead to a deleted file, never to the
-// installed one. `copyBuffer` carries the data, file after file. The old file at dest
-// stays as it was unless the new one takes its place. Throws FileLocked when the tries
-// run out, FileSystemError when the install fails otherwise.
-// `signedAs`, in a signed-updates build: the size and digest the publisher's list gives;
-// the bytes copied are hashed (by `sha256`) as they are written, and a copy that differs
-// is never installed (FileSystemError "signed_list").
+// handle (one on another volume than dest only after `durability`'s volume flush):
+// whatever handles others held on it lead to a deleted file, never to the installed one.
+// `copyBuffer` carries the data, file after file. The old file at dest stays as it was unless the
+// new one takes its place. Throws FileLocked when the tries run out, FileSystemError when the
+// install fails otherwise. `signedAs`, in a signed-updates build: the size and digest the
+// publisher's list gives; the bytes copied are hashed (by `sha256`) as they are written, and a copy
+// that differs is never installed (FileSystemError "signed_list").
 void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
-                 std::vector<char>& copyBuffer, const Durability& durability,
+                 std::vector<char>& copyBuffer, Durability& durability,
                  const ListedFile* signedAs = nullptr, BCRYPT_ALG_HANDLE sha256 = nullptr);

@@ -2,6 +2,7 @@
 // disk before its name did, so the flushes are tested through stand-ins that note when
 // the run asks for them.
 #include "helpers/harness.h"
+#include "update/install.h"
 #include "update/walk_seams.h"
 
 #include <gtest/gtest.h>
@@ -54,8 +55,37 @@ TEST(DurabilitySeam, WalkFlushesEachCopyBeforeItTakesItsNameAndTheVolumeAfterThe
         flushes.push_back("volume after " + installed() + " installed");
         return true;
     };
-    applyUpdateTree(box.updateDir, {box.root, box.root}, nullptr, standIns);
+    applyUpdateTree(box.updateDir, {box.root, box.root}, nullptr, std::move(standIns));
     EXPECT_EQ(flushes, (std::vector<std::string>{"file of 3 bytes after 0 installed",
                                                  "file of 3 bytes after 1 installed",
                                                  "volume after 2 installed"}));
+}
+
+// Across volumes the update file's deletion could reach its disk before the rename reached
+// dest's: the update file goes only once dest's volume is flushed.
+TEST(DurabilitySeam, UpdateFileOnAnotherVolumeGoesOnlyAfterDestsVolumeIsFlushed)
+{
+    REQUIRE_OTHER_VOLUME(other);
+    const Sandbox box = makeSandbox();
+    const ScratchFolder dest(other + uniqueName(L"dest"));
+    const std::wstring source = box.updateDir + L"\\a.txt";
+    writeFile(source, "new");
+    HeldFolder folder = holdDestFolder(L"\\\\?\\" + dest.path() + L"\\");
+    ASSERT_TRUE(folder.handle) << folder.openError;
+    std::vector<std::string> flushes;
+    Durability durability;
+    durability.flushVolume = [&](const std::wstring&) {
+        flushes.push_back(readFile(source) == "new" ? "update file there" : "update file gone");
+        return true;
+    };
+    readyToReceive(folder, durability);
+    std::vector<char> buffer;
+    installFile(folder, L"a.txt",
+                openUpdateFile(L"\\\\?\\" + source, source, box.updateDir, L"a.txt"), buffer,
+                durability);
+    EXPECT_EQ(readFile(source), "new") << "deleted before the flush";
+    flushAfterLastMove(durability);
+    EXPECT_EQ(flushes, std::vector<std::string>{"update file there"});
+    EXPECT_FALSE(exists(source));
+    EXPECT_EQ(readFile(dest.path() + L"\\a.txt"), "new");
 }
