@@ -176,8 +176,13 @@ TEST_F(UntrustedTree, RootSubfolderThatLeadsOutsideIsRefused)
     writeFile(box_.updateDir + L"\\plain.txt", "plain");
     // The link also stands in the walk's way below the update folder.
     SKIP_UNLESS(makeFolderLink(outside_, box_.updateDir + L"\\resources\\loop", &why));
+    // Named as a copy that a killed run leaves: only a folder of the root loses those.
+    const std::wstring copyLike = outside_ + L"\\.qorvath-updater-7-7.new";
+    writeFile(copyLike, "somebody else's");
 
     const RunResult result = run();
+    EXPECT_EQ(readFile(copyLike), "somebody else's");
+    DeleteFileW(copyLike.c_str());
     EXPECT_EQ(result.exitCode, 0u) << result.log;
     const std::wstring dest = box_.root + L"\\resources\\x\\system.dll";
     EXPECT_TRUE(
