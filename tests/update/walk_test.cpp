@@ -89,26 +89,35 @@ TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
 // where that stands as a resources\update, and writes nothing anywhere else.
 TEST_F(UpdateWalk, UpdaterStartedOutsideItsOwnResourcesUpdateIsRefusedUntouched)
 {
-    for (const bool copied : {false, true}) {
-        SCOPED_TRACE(copied ? "a copy of the updater in a folder of its own"
-                            : "a working folder that does not hold the updater");
-        const std::wstring elsewhere = box_.base + L"\\elsewhere" + (copied ? L"1" : L"0");
+    const struct {
+        const char* what;
+        const wchar_t* folder; // below the sandbox's base
+        bool copied;           // the updater copied there
+        std::wstring root;     // as given
+    } rows[] = {
+        {"a working folder that does not hold the updater", L"\\elsewhere0", false, box_.root},
+        {"a copy of the updater in a folder of its own", L"\\elsewhere1", true, box_.root},
+        {"a copy in an update folder without its resources level", L"\\x\\update", true, box_.base},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::wstring elsewhere = box_.base + row.folder;
         makeDirs(elsewhere);
         writeFile(elsewhere + L"\\a.txt", "not an update");
         StartOptions options;
-        options.args = quotedRoot();
+        options.args = inQuotes(row.root);
         options.workDir = elsewhere;
-        if (copied) {
+        if (row.copied) {
             options.updater = elsewhere + L"\\Updater.exe";
             copyFile(box_.updater, options.updater);
         }
         Started started = startWithoutParent(box_, options);
         ASSERT_TRUE(started.updater);
-        answerMessageBoxShowing(started.pid, failureText(copied ? box_.root : elsewhere));
+        answerMessageBoxShowing(started.pid, failureText(row.copied ? row.root : elsewhere));
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
-        EXPECT_EQ(listing(elsewhere).size(), copied ? 2u : 1u) << "a log written";
+        EXPECT_EQ(listing(elsewhere).size(), row.copied ? 2u : 1u) << "a log written";
         EXPECT_EQ(readFile(elsewhere + L"\\a.txt"), "not an update");
-        EXPECT_FALSE(exists(box_.root + L"\\a.txt"));
+        EXPECT_FALSE(exists(row.root + L"\\a.txt"));
         EXPECT_FALSE(exists(box_.log));
     }
 }
