@@ -277,6 +277,9 @@ TEST_F(UntrustedTree, DestinationFolderIsHeldAgainstRenamingFromItsCheckToTheMov
     Started started = startWithoutParent(box_, inQuotes(box_.root));
     ASSERT_TRUE(waitForLog(box_, "Tries: 0")) << readFile(box_.log);
     EXPECT_FALSE(MoveFileW(bin.c_str(), away.c_str())) << "the checked folder is not held";
+    // Nor can the log that the run writes be renamed or deleted meanwhile.
+    EXPECT_FALSE(MoveFileW(box_.log.c_str(), (box_.log + L".away").c_str()));
+    EXPECT_FALSE(DeleteFileW(box_.log.c_str()));
     lock.reset();
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
     EXPECT_EQ(readFile(bin + L"\\system.dll"), "new");
