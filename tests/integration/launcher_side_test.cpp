@@ -112,8 +112,13 @@ TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
         writeLater(box.log, complete);
         EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "left by a complete run: " << complete;
     }
-    writeLater(box.log, "Preparing for exe launch\r\nLaunched\r\nException: x\r\n");
-    EXPECT_TRUE(qorvath::updateWaiting(box.root));
+    // The complete run's last lines, the first not at a line's start.
+    for (const char* incomplete : {"Preparing for exe launch\r\nLaunched\r\nException: x\r\n",
+                                   "targetDir = \"x\"\r\nx Preparing for exe launch\r\nLaunched"
+                                   "\r\nAll done, exiting\r\n"}) {
+        writeLater(box.log, incomplete);
+        EXPECT_TRUE(qorvath::updateWaiting(box.root)) << incomplete;
+    }
     writeLater(box.log, completeLog);
     EXPECT_FALSE(qorvath::updateWaiting(box.root + L"\\"));
     writeLater(box.updateDir + L"\\bin\\x.dll", "new");
