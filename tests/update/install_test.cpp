@@ -1,11 +1,13 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
+#include "fs/path_text.h"
 #include "helpers/harness.h"
 #include "update/in_folder.h"
 #include "update/install_seams.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -120,6 +122,13 @@ TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStops
         std::string stop; // the log's end after dest's line; none: a complete run
     } rows[] = {
         {"nothing", L"new.txt", [](const std::wstring&, std::string*) { return true; }, ""},
+        {"a file under other letter cases", L"bin\\x.dll",
+         [this](const std::wstring&, std::string*) {
+             makeDirs(box_.root + L"\\Bin");
+             writeFile(box_.root + L"\\Bin\\X.dll", "old");
+             return true;
+         },
+         ""},
         {"a read-only file", L"data",
          [](const std::wstring& dest, std::string* why) {
              writeFile(dest, "old");
@@ -155,6 +164,13 @@ TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStops
             EXPECT_FALSE(contains(log, "File not writable"));
             EXPECT_TRUE(endsWith(log, runEndLines()));
             EXPECT_EQ(readFile(dest), "new");
+            const std::vector<std::wstring> names = listing(dest.substr(0, dest.rfind(L'\\')));
+            EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                    [&](const std::wstring& name) {
+                                        return lstrcmpiW(name.c_str(), fileName(dest).c_str()) == 0;
+                                    }),
+                      1)
+                << "dest's file is not the one replaced";
             SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
         } else {
             EXPECT_TRUE(endsWith(log, "dest=" + logged(dest) + "\r\n" + row.stop));
