@@ -3,29 +3,37 @@
 # a SHA-256 list, and the version read back from the executables. Optionally signs
 # both with Authenticode (osslsigncode).
 #   release.sh [--out DIR] [--cert CERT.pem --key KEY.pem] [--update-key PUBLIC.pem]
+#              [--version A.B.C.D]
 #   --update-key: a signed-updates build, with the publisher's public key compiled in
+#   --version: the release's version in the executables (default: the project's)
 #   release.sh --check-reproducible   builds the i686 executable twice, in two folders,
 #                                     and fails unless both are the same bytes
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
-out=$src/dist cert='' key='' check='' update_key=
+out=$src/dist cert='' key='' check='' update_key='' version=
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$(realpath -m "$2"); shift 2 ;;
     --cert) cert=$(realpath "$2"); shift 2 ;;
     --key) key=$(realpath "$2"); shift 2 ;;
     --update-key) update_key=$(realpath "$2"); shift 2 ;;
+    --version) version=$2; shift 2 ;;
     --check-reproducible) check=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
 ./scripts/setup.sh >/dev/null
 
+# The version given, or the project's (a version cached by an earlier release goes).
+version_setting=(-UQORVATH_VERSION)
+[ -z "$version" ] || version_setting=(-DQORVATH_VERSION="$version")
+
 # A release build of Updater.exe alone, in a folder of its own.
 build() { # arch build-dir
   cmake -S "$src" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$1.cmake" -DQORVATH_UPDATE_KEY="$update_key" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$1.cmake" -DQORVATH_UPDATE_KEY="$update_key" \
+    "${version_setting[@]}" >/dev/null
   cmake --build "$2" --target Updater >/dev/null
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The release command signs both executables with a given certificate, and the
-# signatures verify; a byte changed after signing makes verification fail.
+# signatures verify; a byte changed after signing makes verification fail. The version
+# given is the executables' own.
 # Usage: signing_test.sh WORK-DIR
 set -euo pipefail
 work=$1
@@ -9,7 +10,9 @@ rm -rf "$work"
 mkdir -p "$work"
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Throw-away test signer" \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
-"$src/scripts/release.sh" --out "$work/dist" --cert "$work/cert.pem" --key "$work/key.pem"
+"$src/scripts/release.sh" --out "$work/dist" --cert "$work/cert.pem" --key "$work/key.pem" \
+  --version 2.3.4.5
+[ "$(grep -c 'Qorvath Launcher Updater 2.3.4.5' "$work/dist/VERSION")" = 2 ]
 for arch in i686 x86_64; do
   osslsigncode verify -CAfile "$work/cert.pem" -in "$work/dist/$arch/Updater.exe" >"$work/verify-$arch.txt"
   grep -q "Signature verification: ok" "$work/verify-$arch.txt"

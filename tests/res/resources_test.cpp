@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Resources, ManifestRunsAsInvokerOnWindows7To11WithLongPaths)
+TEST(Resources, ManifestRunsAsInvokerOnWindows7To11WithLongPathsSharpOnEveryMonitor)
 {
     HMODULE module = LoadLibraryExW(updaterBuild().c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -21,6 +21,8 @@ TEST(Resources, ManifestRunsAsInvokerOnWindows7To11WithLongPaths)
                            "35138b9a-5d96-4fbd-8e2d-a2440225f93a"}) // 7
         EXPECT_TRUE(contains(manifest, os)) << os;
     EXPECT_TRUE(contains(manifest, ">true</longPathAware>"));
+    EXPECT_TRUE(contains(manifest, ">PerMonitorV2, PerMonitor</dpiAwareness>"));
+    EXPECT_TRUE(contains(manifest, ">true/pm</dpiAware>"));
     // No side-by-side dependency: nothing is probed beside the executable.
     EXPECT_FALSE(contains(manifest, "dependentAssembly"));
 }
