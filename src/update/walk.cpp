@@ -37,6 +37,9 @@ struct Tree {
     // again through a link (back to an ancestor, or a ladder of links that doubles the
     // paths at every level) is walked once.
     std::unordered_set<std::wstring> walked;
+    // Every listing asks for the plain class from its start (the tests' stand-in for a
+    // file system that refuses the class with file ids).
+    bool plainListings = false;
 };
 
 // Where the tree's files land: the root, the folder that receives, and what every
@@ -170,33 +173,55 @@ struct Listing {
     std::vector<BYTE> batch; // entries as the file system gave them
     size_t nextEntry = 0;    // offset of the next one in `batch`; its size when read out
     bool restart = true;     // the first batch is still to be asked for
-    std::wstring name;       // the entry to deal with
+    // The class that every file system answers, in place of the one with file ids that
+    // some (a network redirector) refuse. The walk reads an entry's name and attributes
+    // only: what an entry is, is checked on a handle of its own.
+    bool plain = false;
+    std::wstring name; // the entry to deal with
     DWORD attributes = 0;
 };
+
+// Reads the listing's next entry out of its batch, as the class `Info` gives it.
+template <typename Info> void readEntry(Listing& listing)
+{
+    const auto* entry = reinterpret_cast<const Info*>(listing.batch.data() + listing.nextEntry);
+    listing.name.assign(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+    listing.attributes = entry->FileAttributes;
+    listing.nextEntry = entry->NextEntryOffset != 0 ? listing.nextEntry + entry->NextEntryOffset
+                                                    : listing.batch.size();
+}
+
+// The codes of a file system that does not know a listing class.
+bool refusesClass(DWORD code)
+{
+    return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_INVALID_LEVEL || code == ERROR_INVALID_FUNCTION;
+}
 
 // Moves a listing to its next entry; false at its end.
 bool advance(Listing& listing)
 {
     for (;;) {
         if (listing.nextEntry < listing.batch.size()) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
-                listing.batch.data() + listing.nextEntry);
-            listing.name.assign(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-            listing.attributes = entry->FileAttributes;
-            listing.nextEntry = entry->NextEntryOffset != 0
-                                    ? listing.nextEntry + entry->NextEntryOffset
-                                    : listing.batch.size();
+            listing.plain ? readEntry<FILE_FULL_DIR_INFO>(listing)
+                          : readEntry<FILE_ID_BOTH_DIR_INFO>(listing);
             return true;
         }
         listing.batch.resize(16 * 1024);
-        if (!GetFileInformationByHandleEx(
-                listing.handle.get(),
-                listing.restart ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
-                listing.batch.data(), static_cast<DWORD>(listing.batch.size()))) {
+        const FILE_INFO_BY_HANDLE_CLASS infoClass =
+            listing.plain
+                ? (listing.restart ? FileFullDirectoryRestartInfo : FileFullDirectoryInfo)
+                : (listing.restart ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo);
+        if (!GetFileInformationByHandleEx(listing.handle.get(), infoClass, listing.batch.data(),
+                                          static_cast<DWORD>(listing.batch.size()))) {
             const DWORD code = GetLastError();
             // An empty drive's root has not even "." and "..".
             if (code == ERROR_NO_MORE_FILES || (listing.restart && code == ERROR_FILE_NOT_FOUND))
                 return false;
+            if (listing.restart && !listing.plain && refusesClass(code)) {
+                listing.plain = true;
+                continue;
+            }
             throw FileSystemError(listing.restart ? operation::listFolder : operation::nextEntry,
                                   code, listing.folder.shown);
         }
@@ -226,6 +251,7 @@ void enter(std::vector<Listing>& stack, const std::wstring& shown, const std::ws
     Listing listing;
     listing.folder = {shown, verbatimOfFinal(canonical), canonical};
     listing.handle = std::move(held);
+    listing.plain = tree.plainListings;
     stack.push_back(std::move(listing));
 }
 
@@ -284,7 +310,7 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 } // namespace
 
 void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
-                     const SignedList* signedList, Durability durability)
+                     const SignedList* signedList, WalkStandIns standIns)
 {
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
@@ -296,7 +322,8 @@ void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
     target.path = root.path;
     target.boundBy = root.boundBy;
     target.signedList = signedList;
-    target.durability = std::move(durability);
+    target.durability = std::move(standIns.durability);
+    tree.plainListings = standIns.plainListings;
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
@@ -308,5 +335,5 @@ void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
 void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
                      const SignedList* signedList)
 {
-    applyUpdateTree(updateDir, root, signedList, Durability());
+    applyUpdateTree(updateDir, root, signedList, WalkStandIns());
 }

@@ -43,15 +43,15 @@ TEST(DurabilitySeam, WalkFlushesEachCopyBeforeItTakesItsNameAndTheVolumeAfterThe
                               (readFile(box.root + L"\\z.txt") == "new"));
     };
     std::vector<std::string> flushes;
-    Durability standIns;
-    standIns.flushFile = [&](HANDLE copy) {
+    WalkStandIns standIns;
+    standIns.durability.flushFile = [&](HANDLE copy) {
         LARGE_INTEGER size = {};
         GetFileSizeEx(copy, &size);
         flushes.push_back("file of " + std::to_string(size.QuadPart) + " bytes after " +
                           installed() + " installed");
         return true;
     };
-    standIns.flushVolume = [&](const std::wstring&) {
+    standIns.durability.flushVolume = [&](const std::wstring&) {
         flushes.push_back("volume after " + installed() + " installed");
         return true;
     };

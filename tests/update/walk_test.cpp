@@ -1,5 +1,6 @@
 #include "fs/fs_error.h"
 #include "helpers/harness.h"
+#include "update/walk_seams.h"
 #include "update/walk.h"
 
 #include <gtest/gtest.h>
@@ -188,4 +189,20 @@ TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
         EXPECT_EQ(std::string(error.what()).rfind("directory_iterator::directory_iterator: ", 0),
                   0u);
     }
+}
+
+// Where a file system refuses the listing class with file ids (a network redirector), the
+// walk lists with the class that every file system answers, and applies the same tree.
+TEST_F(UpdateWalk, FoldersListedWithoutFileIdsAreWalkedAlikeSeam)
+{
+    for (const std::wstring& base : {box_.root, box_.updateDir})
+        makeDirs(base + L"\\bin\\sub");
+    writeFile(box_.updateDir + L"\\a.txt", "a");
+    writeFile(box_.updateDir + L"\\bin\\sub\\b.txt", "b");
+    WalkStandIns plain;
+    plain.plainListings = true;
+    applyUpdateTree(box_.updateDir, {box_.root, box_.root}, nullptr, std::move(plain));
+    EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "a");
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\sub\\b.txt"), "b");
+    EXPECT_EQ(listing(box_.updateDir + L"\\bin\\sub").size(), 0u);
 }
