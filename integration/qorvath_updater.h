@@ -246,7 +246,10 @@ inline bool updateWaiting(const std::wstring& rootFolder)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     // Where the updater could not write its log (another program held it), it marks its
-    // run's end in Updater.done instead: the newer of the two tells of the last run.
+    // run's end in Updater.done instead: the newer of the two tells of the last run. A
+    // mark dated in the future was put there by somebody else, and tells of no run.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
     ULONGLONG lastWritten = 0;
     bool completed = false;
     if (!detail::lastRun(folder + L"\\Updater.log", lastWritten, completed))
@@ -254,7 +257,7 @@ inline bool updateWaiting(const std::wstring& rootFolder)
     ULONGLONG markWritten = 0;
     bool marked = false;
     if (detail::lastRun(folder + L"\\Updater.done", markWritten, marked) &&
-        markWritten > lastWritten) {
+        markWritten > lastWritten && markWritten <= detail::asNumber(now)) {
         lastWritten = markWritten;
         completed = marked;
     }

@@ -32,19 +32,33 @@ void openRunLog(const wchar_t* path)
     runLog.failed = !runLog.file;
 }
 
-void markCompletionWhereTheLogFailed(const wchar_t* markPath)
+bool runLogIsOpen()
+{
+    return !runLog.failed;
+}
+
+UniqueFileHandle openCompletionMarkWhereTheLogFailed(const wchar_t* markPath)
+{
+    if (!runLog.failed)
+        return {};
+    try {
+        return openEmptiedForWriting(markPath, readersAndWriters);
+    } catch (const FileSystemError&) {
+        return {}; // as with the log: nothing rather than a file through a link
+    }
+}
+
+void markCompletionWhereTheLogFailed(HANDLE mark, const wchar_t* markPath)
 {
     if (!runLog.failed)
         return;
-    try {
-        const UniqueFileHandle mark = openEmptiedForWriting(markPath, readersAndWriters);
-        const char line[] = "Preparing for exe launch\r\n";
-        DWORD written = 0;
-        if (mark)
-            WriteFile(mark.get(), line, sizeof line - 1, &written, nullptr);
-    } catch (const FileSystemError&) {
-        // As with the log: nothing rather than a file through a link.
-    }
+    // The log failed after it opened (a full disk): the mark is opened now.
+    const UniqueFileHandle late =
+        mark ? UniqueFileHandle() : openCompletionMarkWhereTheLogFailed(markPath);
+    const char line[] = "Preparing for exe launch\r\n";
+    DWORD written = 0;
+    if (mark || late)
+        WriteFile(mark ? mark : late.get(), line, sizeof line - 1, &written, nullptr);
 }
 
 void closeRunLog()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/unique_any.h"
+
 #include <string>
 
 // The run's only record: "Updater.log", one line per step, each line written to the
@@ -12,11 +14,20 @@
 void openRunLog(const wchar_t* path);
 void closeRunLog();
 
-// Where the log could not be written (another program holds it without write sharing,
-// or it is read-only), records beside it, at `markPath`, that the walk is done, as the
-// log would have: the launcher's side reads it to tell that this run was complete, and
-// would otherwise start the updater again for ever. Nothing where the log was written.
-void markCompletionWhereTheLogFailed(const wchar_t* markPath);
+// Whether the log keeps lines so far.
+bool runLogIsOpen();
+
+// Where the log could not be opened (another program holds it without write sharing, or
+// it is read-only), opens the completion mark beside it, at `markPath`, emptied, for
+// this run's end. None where the log is open, or where the mark cannot be opened either:
+// then no run's end can be recorded, and the caller must not go on.
+UniqueFileHandle openCompletionMarkWhereTheLogFailed(const wchar_t* markPath);
+
+// Where the log could not be written, records in `mark` (or, without one, at
+// `markPath`) that the walk is done, as the log would have: the launcher's side reads
+// it to tell that this run was complete, and would otherwise start the updater again
+// for ever. Nothing where the log was written.
+void markCompletionWhereTheLogFailed(HANDLE mark, const wchar_t* markPath);
 
 // Whether a path leads to the very file that the open log writes.
 bool isRunLog(const std::wstring& path);

@@ -134,6 +134,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             logLine("No args, exit 1");
             return 1;
         }
+        // This run's end must be recorded, in the log or in the completion mark, or the
+        // launcher would start the updater again for ever: where neither can be written,
+        // the run stops before it moves anything, and starts no launcher.
+        const std::wstring markPath = appendPath(heldDir, completionMarkName);
+        const UniqueFileHandle mark = openCompletionMarkWhereTheLogFailed(markPath.c_str());
+        if (!runLogIsOpen() && !mark) {
+            showFailureMessage(appendPath(updateDir, logFileName));
+            return 1;
+        }
         const std::wstring& targetDir = args[1];
         logPath("targetDir = ", targetDir);
         for (size_t i = 2; i < args.size(); ++i)
@@ -160,7 +169,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
                         signedList ? &*signedList : nullptr);
         if (signedList)
             recordRelease(root.handle.get(), targetDir, signedList->release);
-        markCompletionWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
+        markCompletionWhereTheLogFailed(mark.get(), markPath.c_str());
         startLauncher(root.path, launcherRights, parent.token.get());
         logLine("All done, exiting");
         closeRunLog();

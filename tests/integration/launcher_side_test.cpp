@@ -105,6 +105,17 @@ TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
     EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "the last run stopped";
     writeLater(box.updateDir + L"\\Updater.done", "Preparing for exe launch\r\n");
     EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "a complete run that could not log";
+    {
+        const UniqueFileHandle mark(CreateFileW((box.updateDir + L"\\Updater.done").c_str(),
+                                                FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                                nullptr));
+        FILETIME tomorrow;
+        GetSystemTimeAsFileTime(&tomorrow);
+        tomorrow.dwHighDateTime += 201; // 201 * 2^32 * 100 ns: a day
+        ASSERT_TRUE(SetFileTime(mark.get(), nullptr, nullptr, &tomorrow));
+    }
+    writeLater(box.log, "targetDir = \"x\"\r\nException: rename: Access is denied.\r\n");
+    EXPECT_TRUE(qorvath::updateWaiting(box.root)) << "a mark from the future hides a stop";
     // A launcher that the updater starts may look before its last two lines are written.
     for (const std::string& complete :
          {std::string(completeLog), std::string("Preparing for exe launch\r\n"),

@@ -65,11 +65,21 @@ TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
 
 // A log that cannot be opened, held without sharing or read-only (Wine run by root
 // ignores the attribute: the suite runs this test as an ordinary user too), loses its
-// lines, not the run: both ends of a run as without it, the log as it was.
+// lines, not the run: both ends of a run as without it, the log as it was. Where the
+// completion mark cannot take the run's end either, the run stops before anything moves
+// and starts no launcher: the launcher would start it again for ever.
 TEST_F(RunSequence, LogHeldOrReadOnlyLosesTheLinesNotTheRun)
 {
-    for (const bool readOnly : {false, true}) {
-        SCOPED_TRACE(readOnly ? "read-only" : "held without sharing");
+    const struct {
+        const char* what;
+        bool readOnly;
+        bool markAFolder;
+    } rows[] = {{"held without sharing", false, false},
+                {"read-only", true, false},
+                {"held without sharing, the completion mark a folder", false, true}};
+    for (const auto& row : rows) {
+        const bool readOnly = row.readOnly;
+        SCOPED_TRACE(row.what);
         nextRowSandbox();
         writeFile(box_.log, "kept");
         UniqueFileHandle holder;
@@ -82,8 +92,14 @@ TEST_F(RunSequence, LogHeldOrReadOnlyLosesTheLinesNotTheRun)
         }
         writeFile(box_.updateDir + L"\\a.txt", "new");
         EXPECT_EQ(runUpdater(box_, L"").exitCode, 1u);
-        EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u);
-        EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+        if (row.markAFolder) {
+            makeDirs(box_.updateDir + L"\\Updater.done");
+            EXPECT_EQ(runRefused(box_, inQuotes(box_.root), box_.log).exitCode, 1u);
+            EXPECT_FALSE(exists(box_.root + L"\\a.txt"));
+        } else {
+            EXPECT_EQ(runUpdater(box_, inQuotes(box_.root)).exitCode, 0u);
+            EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new");
+        }
         holder.reset();
         EXPECT_EQ(readFile(box_.log), "kept");
         SetFileAttributesW(box_.log.c_str(), FILE_ATTRIBUTE_NORMAL);
