@@ -16,7 +16,6 @@
 
 #include <windows.h>
 
-#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -57,7 +56,7 @@ struct Target {
     Durability durability;
     std::vector<char> copyBuffer; // every install's data passes through it
     const SignedList* signedList = nullptr;
-    std::set<std::wstring> installed; // relativePath of each file of the list installed
+    std::unordered_set<std::wstring> installed; // relativePath of each listed file installed
 };
 
 // The root as the folder it must be. Throws FileSystemError "weakly_canonical" naming
@@ -80,20 +79,12 @@ void resolveTarget(Target& target)
     target.resolved = true;
 }
 
-// The folder of `exactDest` held, unless it is held already. Where the root is not the
-// administrators' own, a folder that the starter could not write stops the run before
-// anything lands in it or leaves it.
-HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const std::wstring& name,
-                         const std::wstring& shownDest)
+// The folder of `exactDest` held, unless it is held already.
+HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const std::wstring& name)
 {
     const std::wstring exact = exactDest.substr(0, exactDest.size() - name.size());
-    if (!target.folder.handle || target.folder.exact != exact) {
+    if (!target.folder.handle || target.folder.exact != exact)
         target.folder = holdDestFolder(exact);
-        if (target.boundBy && target.folder.handle &&
-            !letsAddAndDelete(target.folder.handle.get(), target.boundBy))
-            throw FileSystemError(operation::rootFolder, ERROR_ACCESS_DENIED,
-                                  parentPath(shownDest));
-    }
     return target.folder;
 }
 
@@ -121,7 +112,7 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
     resolveTarget(target);
     const std::wstring exactDest = appendPath(target.exact, relativePath);
     const std::wstring name = fileName(exactDest);
-    HeldFolder& folder = holdFolderOf(target, exactDest, name, shownDest);
+    HeldFolder& folder = holdFolderOf(target, exactDest, name);
     // A folder that cannot be held takes nothing: the install fails and says so.
     if (folder.handle) {
         const Placement placement{appendPath(folder.canonical, name), target.canonical,
@@ -131,6 +122,12 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
             return;
         }
     }
+    // Where the root is not the administrators' own, a folder that the starter could not
+    // write stops the run before anything lands in it or leaves it (checked once, before
+    // the folder first receives).
+    if (target.boundBy && folder.handle && !folder.receives &&
+        !letsAddAndDelete(folder.handle.get(), target.boundBy))
+        throw FileSystemError(operation::rootFolder, ERROR_ACCESS_DENIED, parentPath(shownDest));
     // Only below the root: nothing of a folder elsewhere is ever deleted.
     readyToReceive(folder, target.durability);
     installFile(folder, name, std::move(file), target.copyBuffer, target.durability, signedAs,
