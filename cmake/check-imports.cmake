@@ -33,6 +33,8 @@ foreach(entry IN LISTS imports)
         endif()
     endforeach()
     if(NOT known)
+        # A status line is never rewrapped, whatever the length of the path before it.
+        message(STATUS "refused import: ${dll}")
         message(FATAL_ERROR "${EXE} imports ${dll}, which is not one of Windows' known DLLs")
     endif()
     message(STATUS "import: ${dll}")
