@@ -162,6 +162,8 @@ inline ULONGLONG asNumber(const FILETIME& time)
 // update: its log reaches "Preparing for exe launch", the line the updater writes once
 // its walk is done, just before it starts the launcher; "Launched" and "All done,
 // exiting" follow, and a launcher that it started may look before they are written.
+// Between the first two may stand one "Launcher not started: " line: the update was
+// complete, only the launcher's start failed (and the user was asked to start it).
 // False when there is no log.
 inline bool lastRun(const std::wstring& log, ULONGLONG& lastWritten, bool& completed)
 {
@@ -174,13 +176,15 @@ inline bool lastRun(const std::wstring& log, ULONGLONG& lastWritten, bool& compl
         !GetFileTime(file.handle, nullptr, nullptr, &written))
         return false;
     lastWritten = asNumber(written);
-    const std::string end = "Preparing for exe launch\r\nLaunched\r\nAll done, exiting\r\n";
     const std::string walked = "Preparing for exe launch\r\n";
+    const std::string notStarted = "Launcher not started: ";
+    const std::string end = "Launched\r\nAll done, exiting\r\n";
+    // Enough for the three lines and a "Launcher not started" line of the longest path
+    // (32767 characters, each backslash doubled in the log).
+    const LONGLONG longestTail = 70000;
     LARGE_INTEGER size = {};
     GetFileSizeEx(file.handle, &size);
-    const LONGLONG tailLength = size.QuadPart < static_cast<LONGLONG>(end.size() + 2)
-                                    ? size.QuadPart
-                                    : static_cast<LONGLONG>(end.size() + 2);
+    const LONGLONG tailLength = size.QuadPart < longestTail ? size.QuadPart : longestTail;
     std::string tail(static_cast<size_t>(tailLength), '\0');
     DWORD read = 0;
     LARGE_INTEGER from = {};
@@ -190,9 +194,16 @@ inline bool lastRun(const std::wstring& log, ULONGLONG& lastWritten, bool& compl
         read = 0;
     tail.resize(read);
     // The log's last lines are "Preparing for exe launch" and what follows it in order.
+    // A value never starts a line (a line break in a name is logged as '?').
     const size_t at = tail.rfind(walked);
-    completed = at != std::string::npos && (at == 0 || tail[at - 1] == '\n') &&
-                end.compare(0, tail.size() - at, tail, at, std::string::npos) == 0;
+    completed = at != std::string::npos && (at == 0 || tail[at - 1] == '\n');
+    size_t rest = at + walked.size();
+    if (completed && tail.compare(rest, notStarted.size(), notStarted) == 0) {
+        const size_t lineEnd = tail.find("\r\n", rest);
+        completed = lineEnd != std::string::npos;
+        rest = lineEnd + 2;
+    }
+    completed = completed && end.compare(0, tail.size() - rest, tail, rest, std::string::npos) == 0;
     return true;
 }
 
@@ -230,7 +241,8 @@ inline bool holdsUpdateFile(const std::wstring& folder, ULONGLONG since)
 // that is not the updater's own (any name but "Updater" with some extension) and that
 // the last run has not dealt with. That is, either the last run did not complete (there
 // is no Updater.log, or it does not end with "Preparing for exe launch" and what follows
-// it, "Launched" and "All done, exiting": the files it left are still to be applied), or
+// it, "Launched" and "All done, exiting", with at most a "Launcher not started" line
+// between: the files it left are still to be applied), or
 // the file was created after that log was last written (the launcher has put a new
 // update there since). Where the updater could not write its log, Updater.done, when it
 // is newer, tells the same of the last run. The updater leaves some files in place on

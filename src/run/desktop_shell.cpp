@@ -132,14 +132,14 @@ DWORD WINAPI shellThread(void* parameter)
 
 } // namespace
 
-bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
-                              DWORD deadlineMs)
+ShellAnswer startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
+                                     DWORD deadlineMs)
 {
     return startThroughDesktopShell(program, workDir, deadlineMs, startInShell);
 }
 
-bool startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
-                              DWORD deadlineMs, ShellCall call)
+ShellAnswer startThroughDesktopShell(const std::wstring& program, const std::wstring& workDir,
+                                     DWORD deadlineMs, ShellCall call)
 {
     const auto start = std::make_shared<ShellStart>();
     start->call = call;
@@ -148,7 +148,10 @@ bool startThroughDesktopShell(const std::wstring& program, const std::wstring& w
     auto parameter = std::make_unique<std::shared_ptr<ShellStart>>(start);
     const UniqueHandle thread(CreateThread(nullptr, 0, shellThread, parameter.get(), 0, nullptr));
     if (!thread)
-        return false;
+        return ShellAnswer::Refused;
     parameter.release(); // the thread's now
-    return WaitForSingleObject(thread.get(), deadlineMs) == WAIT_OBJECT_0 && start->started;
+    if (WaitForSingleObject(thread.get(), deadlineMs) != WAIT_OBJECT_0)
+        return ShellAnswer::Late;
+    // The thread has ended: its answer is written, and seen through the wait.
+    return start->started ? ShellAnswer::Started : ShellAnswer::Refused;
 }

@@ -24,3 +24,12 @@ void showFailureMessage(const std::wstring& concerned)
         L"лаунчера вручную.";
     MessageBoxW(nullptr, text.c_str(), updaterTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
+
+void showStartLauncherMessage(const std::wstring& launcher)
+{
+    // "If it has not opened": a desktop shell that answered late may still start it.
+    const std::wstring text = L"Обновление установлено, но запустить лаунчер не удалось.\n"
+                              L"Если он не открылся, запустите его вручную:\n" +
+                              launcher;
+    MessageBoxW(nullptr, text.c_str(), updaterTitle, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}

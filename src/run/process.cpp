@@ -2,10 +2,12 @@
 #include "run/process_seams.h"
 
 #include "fs/file_identity.h"
+#include "fs/fs_error.h"
 #include "fs/path_text.h"
 #include "log/run_log.h"
 #include "run/desktop_shell.h"
 #include "run/elevation.h"
+#include "run/messages.h"
 
 #include <tlhelp32.h>
 
@@ -131,12 +133,9 @@ std::wstring launcherPath(const std::wstring& targetDir)
     return appendPath(targetDir, launcherExeName);
 }
 
-} // namespace
-
-namespace {
-
-// Detached, with none of our handles, as `token`'s user where one is given.
-void startDetached(const std::wstring& path, const std::wstring& workDir, HANDLE token)
+// Detached, with none of our handles, as `token`'s user where one is given. Gives why
+// it did not start ("" when it did): the call and the system's words.
+std::string startDetached(const std::wstring& path, const std::wstring& workDir, HANDLE token)
 {
     // The launcher's own path, quoted, as its only element: with no command line
     // Windows would pass the bare path, which splits at every blank into arguments
@@ -149,21 +148,49 @@ void startDetached(const std::wstring& path, const std::wstring& workDir, HANDLE
     // CreateProcessWithTokenW asks for the impersonation privilege, which an
     // administrator's process has (CreateProcessAsUserW would ask for one it has not),
     // takes fewer creation flags (no DETACHED_PROCESS: the launcher has no console), and
-    // gives the launcher its user's own environment, not ours.
+    // gives the launcher its user's own environment, not ours. It is served by the
+    // Secondary Logon service, which an administrator may have disabled.
     const BOOL made = token
                           ? CreateProcessWithTokenW(token, 0, path.c_str(), &commandLine[0], flags,
                                                     nullptr, workDir.c_str(), &startup, &started)
                           : CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                                            DETACHED_PROCESS | flags, nullptr, workDir.c_str(),
                                            &startup, &started);
-    if (made) {
-        // Nobody watches the launcher; its handles are only released.
-        UniqueHandle process(started.hProcess);
-        UniqueHandle thread(started.hThread);
-    }
+    if (!made)
+        return std::string(token ? "CreateProcessWithTokenW: " : "CreateProcessW: ") +
+               systemMessage(GetLastError());
+    // Nobody watches the launcher; its handles are only released.
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    return {};
 }
 
 } // namespace
+
+std::string startLauncherProcess(const std::wstring& path, const std::wstring& root,
+                                 LauncherRights rights, HANDLE starterToken,
+                                 DesktopShellStart shell)
+{
+    if (rights == LauncherRights::Ours)
+        return startDetached(path, root, nullptr);
+    switch (shell(path, root, desktopShellDeadlineMs)) {
+    case ShellAnswer::Started:
+        return {};
+    case ShellAnswer::Late:
+        // Its call goes on and may still start the launcher: a second start now could
+        // give the user two.
+        return "desktop shell: no answer within " + std::to_string(desktopShellDeadlineMs / 1000) +
+               " s";
+    case ShellAnswer::Refused:
+        break;
+    }
+    // Without a shell, the starter's own token or nothing: ours would give the
+    // launcher, and every game it starts, the administrator's rights.
+    if (!starterToken)
+        return "desktop shell: refused; the starter's rights could not be read";
+    const std::string why = startDetached(path, root, starterToken);
+    return why.empty() ? why : "desktop shell: refused; " + why;
+}
 
 void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken,
                    DesktopShellStart shell)
@@ -172,14 +199,17 @@ void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE 
     // By its full path: the shell would resolve a relative one from a folder of its own.
     const std::wstring root = fullPath(targetDir);
     const std::wstring path = launcherPath(root);
-    if (rights == LauncherRights::Ours) {
-        startDetached(path, root, nullptr);
-    } else if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-               !shell(path, root, desktopShellDeadlineMs) && starterToken) {
-        // A launcher that is not there is left alone: the shell would show the user an
-        // error of its own. Without a shell, the starter's own token or nothing: ours
-        // would give the launcher, and every game it starts, the administrator's rights.
-        startDetached(path, root, starterToken);
+    const char* const notStarted = "Launcher not started: "; // "Launched" stays after it
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // Nothing to start, for us or for the user; and the desktop shell, asked for it,
+        // would show an error box of its own.
+        logMessageAndPath(notStarted, "GetFileAttributesW: " + systemMessage(GetLastError()), path);
+    } else {
+        const std::string why = startLauncherProcess(path, root, rights, starterToken, shell);
+        if (!why.empty()) {
+            logMessageAndPath(notStarted, why, path);
+            showStartLauncherMessage(path); // the update itself is complete
+        }
     }
     logLine("Launched");
 }

@@ -38,7 +38,8 @@ enum class LauncherRights { Ours, SignedInUser };
 // Starts the launcher by its full path below targetDir (resolved against our working
 // folder), with no arguments and targetDir as its working folder, detached and with
 // none of our handles. At the signed-in user's rights: through the desktop shell, or,
-// where none answers within a few seconds, with `starterToken` (the starter's own
-// token), or not at all: never with ours. At ours: directly. Whether it started is not
-// examined.
+// where none takes the start, with `starterToken` (the starter's own token), or not at
+// all: never with ours, and never beside a shell call that may still start it. At ours:
+// directly. Where no launcher could be started, a line before "Launched" says why, and
+// a box asks the user to start it (unless there is none to start).
 void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken);

@@ -1,5 +1,7 @@
 #include "helpers/harness.h"
 
+#include "fs/fs_error.h"
+
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
@@ -431,9 +433,15 @@ std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine)
     return args;
 }
 
-std::string runEndLines()
+std::string runEndLines(const Sandbox& box)
 {
-    return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
+    const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
+    if (exists(launcher))
+        return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
+    return logLines({"Preparing for exe launch",
+                     "Launcher not started: GetFileAttributesW: " +
+                         systemMessage(ERROR_FILE_NOT_FOUND) + " " + logged(launcher),
+                     "Launched", "All done, exiting"});
 }
 
 std::wstring failureText(const std::wstring& concerned)
@@ -441,6 +449,13 @@ std::wstring failureText(const std::wstring& concerned)
     return L"При обновлении не удалось заменить файл на новый!\nФайл: " + concerned +
            L"\nПопробуйте снова, либо переместите все файлы из \"resources\\update\" в "
            L"корень лаунчера вручную.";
+}
+
+std::wstring startLauncherText(const std::wstring& launcher)
+{
+    return L"Обновление установлено, но запустить лаунчер не удалось.\nЕсли он не открылся, "
+           L"запустите его вручную:\n" +
+           launcher;
 }
 
 void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button)

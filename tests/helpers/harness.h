@@ -190,11 +190,15 @@ void answerMessageBox(HWND box, int button);
 // A command line split into its elements as CommandLineToArgvW splits it.
 std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine);
 
-// The last three lines of a complete run.
-std::string runEndLines();
+// The last lines of a complete run in `box`: with a line that says why no launcher
+// started where the root has none.
+std::string runEndLines(const Sandbox& box);
 
 // The failure message's text for the file or folder that stopped the update.
 std::wstring failureText(const std::wstring& concerned);
+
+// The text of the box that asks the user to start the launcher at `launcher`.
+std::wstring startLauncherText(const std::wstring& launcher);
 
 // Waits for the updater's message box, checks its caption (by which it is found) and
 // text, presses `button` and waits until the box has gone.

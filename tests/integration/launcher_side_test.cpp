@@ -119,12 +119,16 @@ TEST(LauncherHeader, UpdateWaitsForFilesTheLastRunHasNotDealtWith)
     // A launcher that the updater starts may look before its last two lines are written.
     for (const std::string& complete :
          {std::string(completeLog), std::string("Preparing for exe launch\r\n"),
-          std::string("Preparing for exe launch\r\nLaunched\r\n")}) {
+          std::string("Preparing for exe launch\r\nLaunched\r\n"),
+          std::string("Preparing for exe launch\r\nLauncher not started: x \"y\"\r\nLaunched\r\n"
+                      "All done, exiting\r\n")}) {
         writeLater(box.log, complete);
         EXPECT_FALSE(qorvath::updateWaiting(box.root)) << "left by a complete run: " << complete;
     }
     // The complete run's last lines, the first not at a line's start.
     for (const char* incomplete : {"Preparing for exe launch\r\nLaunched\r\nException: x\r\n",
+                                   "Preparing for exe launch\r\nLauncher not started: x\r\n"
+                                   "Exception: y\r\n",
                                    "targetDir = \"x\"\r\nx Preparing for exe launch\r\nLaunched"
                                    "\r\nAll done, exiting\r\n"}) {
         writeLater(box.log, incomplete);

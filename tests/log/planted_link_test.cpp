@@ -60,7 +60,7 @@ TEST_F(PlantedLogLink, NameLeadingElsewhereIsNeverWrittenThroughAndTheRunComplet
         if (!row.logEverywhere && runningUnderWine())
             continue;
         EXPECT_EQ(run.log.rfind("targetDir = ", 0), 0u) << run.log;
-        EXPECT_TRUE(endsWith(run.log, runEndLines()));
+        EXPECT_TRUE(endsWith(run.log, runEndLines(box)));
         const UniqueFileHandle log(CreateFileW(box.log.c_str(), 0, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                                nullptr));

@@ -107,7 +107,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenAppliesTheTreeAndStarts
 
     SetEvent(end_.get());
     EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
-    EXPECT_EQ(readFile(box_.log), waiting + logLines({"Killed"}) + walk + runEndLines());
+    EXPECT_EQ(readFile(box_.log), waiting + logLines({"Killed"}) + walk + runEndLines(box_));
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "new");
     EXPECT_EQ(readFile(box_.root + L"\\a.txt"), "new a");
     EXPECT_EQ(listing(box_.updateDir + L"\\bin").size(), 0u);
@@ -171,6 +171,25 @@ TEST_F(ProcessControl, RootGivenThroughALinkPointedElsewhereDuringTheWaitIsTheOn
     EXPECT_EQ(listing(elsewhere), std::vector<std::wstring>{L"Qorvath Launcher.exe"});
 }
 
+// A launcher that Windows will not start (here a folder of its name): the update
+// is complete, the log says why no launcher runs, and the user is asked to start it.
+TEST_F(ProcessControl, LauncherThatCannotBeStartedIsLoggedAndTheUserAskedToStartIt)
+{
+    makeDirs(launcher_);
+    Started started = startWithLivingParent();
+    ASSERT_TRUE(waitForLog(box_, "Have parent, killing")); // an administrator: started directly
+    SetEvent(end_.get());
+    answerMessageBoxShowing(started.pid, startLauncherText(launcher_));
+    EXPECT_EQ(exitCodeOf(started.updater.get()), 0u);
+    const std::string log = readFile(box_.log);
+    EXPECT_TRUE(contains(log, logLines({"Preparing for exe launch"}) +
+                                  "Launcher not started: " + "CreateProcessW: "))
+        << log;
+    EXPECT_TRUE(endsWith(log, " " + logged(launcher_) + "\r\n" +
+                                  logLines({"Launched", "All done, exiting"})))
+        << log;
+}
+
 TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
 {
     copyFile(binDir() + L"\\recorder.exe", launcher_);
@@ -212,13 +231,18 @@ TEST_F(ProcessControl, WaitingInstanceSpendsNoProcessorTime)
 namespace {
 
 // Stand-ins for the desktop shell, which Wine always starts: one that never answers,
-// and one that is not there.
+// and ones that answer at once.
 HANDLE shellThaws = nullptr;
 std::wstring shellWasAskedFor;
 bool frozenShell(const std::wstring& program, const std::wstring&)
 {
     shellWasAskedFor = program;
     WaitForSingleObject(shellThaws, INFINITE);
+    return false;
+}
+bool refusingShellCall(const std::wstring& program, const std::wstring&)
+{
+    shellWasAskedFor = program;
     return false;
 }
 int threadsOfThisProcess()
@@ -232,21 +256,22 @@ int threadsOfThisProcess()
         threads += entry.th32OwnerProcessID == GetCurrentProcessId();
     return threads;
 }
-bool noShell(const std::wstring& program, const std::wstring& workDir, DWORD)
+template <ShellAnswer answer>
+ShellAnswer shellThatAnswers(const std::wstring& program, const std::wstring& workDir, DWORD)
 {
     shellWasAskedFor = program + L"|" + workDir;
-    return false;
+    return answer;
 }
 
 } // namespace
 
-TEST_F(ProcessControl, FrozenDesktopShellIsGivenUpAfterItsDeadlineSeam)
+TEST_F(ProcessControl, DesktopShellThatIsFrozenIsLateAndOneThatReturnsWithoutStartingRefusedSeam)
 {
     const UniqueHandle thaws(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     shellThaws = thaws.get();
     const int threads = threadsOfThisProcess();
     const ULONGLONG begin = GetTickCount64();
-    EXPECT_FALSE(startThroughDesktopShell(launcher_, box_.root, 1000, frozenShell));
+    EXPECT_EQ(startThroughDesktopShell(launcher_, box_.root, 1000, frozenShell), ShellAnswer::Late);
     const ULONGLONG took = GetTickCount64() - begin;
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, scaledTimeout(10000));
@@ -255,29 +280,58 @@ TEST_F(ProcessControl, FrozenDesktopShellIsGivenUpAfterItsDeadlineSeam)
     SetEvent(thaws.get());
     EXPECT_TRUE(waitUntil([&] { return threadsOfThisProcess() <= threads; }));
     EXPECT_EQ(shellWasAskedFor, launcher_);
+
+    EXPECT_EQ(startThroughDesktopShell(launcher_, box_.root, 1000, refusingShellCall),
+              ShellAnswer::Refused);
 }
 
-// Where no desktop shell answers, a launcher that is to run at the starter's rights
-// runs with the starter's token, or not at all: never with the administrator's. It is
-// named by its full path whatever form the root was given in.
+// Where no desktop shell takes the start, a launcher that is to run at the starter's
+// rights runs with the starter's token, or not at all: never with the administrator's,
+// and never beside a shell call that may still start it. It is named by its full path
+// whatever form the root was given in.
 TEST_F(ProcessControl, WithoutADesktopShellTheLauncherRunsAsItsStarterOrNotAtAllSeam)
 {
     copyFile(binDir() + L"\\recorder.exe", launcher_);
-    wchar_t cwd[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, cwd);
-    ASSERT_TRUE(SetCurrentDirectoryW(box_.updateDir.c_str()));
-    startLauncher(L"..\\..", LauncherRights::SignedInUser, nullptr, noShell);
-    SetCurrentDirectoryW(cwd);
-    EXPECT_EQ(shellWasAskedFor, launcher_ + L"|" + box_.root);
-    Sleep(1000);
-    EXPECT_EQ(launcherRecord(), "<missing>") << "started with our own token";
-
     UniqueHandle ours;
     UniqueHandle starters;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, ours.put()));
     ASSERT_TRUE(DuplicateTokenEx(ours.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
                                  nullptr, SecurityImpersonation, TokenPrimary, starters.put()));
-    startLauncher(box_.root, LauncherRights::SignedInUser, starters.get(), noShell);
+    const struct {
+        const char* name;
+        DesktopShellStart shell;
+        HANDLE starterToken;
+        const char* notStarted;
+    } rows[] = {
+        {"refused, no token", shellThatAnswers<ShellAnswer::Refused>, nullptr,
+         "desktop shell: refused; the starter's rights could not be read"},
+        {"late, a token", shellThatAnswers<ShellAnswer::Late>, starters.get(),
+         "desktop shell: no answer within 5 s"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(startLauncherProcess(launcher_, box_.root, LauncherRights::SignedInUser,
+                                       row.starterToken, row.shell),
+                  row.notStarted);
+        EXPECT_EQ(shellWasAskedFor, launcher_ + L"|" + box_.root);
+        Sleep(1000);
+        EXPECT_EQ(launcherRecord(), "<missing>") << "started all the same";
+    }
+
+    ASSERT_EQ(startLauncherProcess(launcher_, box_.root, LauncherRights::SignedInUser,
+                                   starters.get(), shellThatAnswers<ShellAnswer::Refused>),
+              "");
+    EXPECT_EQ(readRecord(launcher_ + L".record").cwd,
+              std::string(box_.root.begin(), box_.root.end()));
+    DeleteFileW((launcher_ + L".record").c_str());
+
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    ASSERT_TRUE(SetCurrentDirectoryW(box_.updateDir.c_str()));
+    startLauncher(L"..\\..", LauncherRights::SignedInUser, starters.get(),
+                  shellThatAnswers<ShellAnswer::Refused>);
+    SetCurrentDirectoryW(cwd);
+    EXPECT_EQ(shellWasAskedFor, launcher_ + L"|" + box_.root);
     EXPECT_EQ(readRecord(launcher_ + L".record").cwd,
               std::string(box_.root.begin(), box_.root.end()));
 }

@@ -51,7 +51,7 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
     EXPECT_EQ(log.rfind("targetDir = ", 0), 0u) << log.substr(0, 200);
     EXPECT_EQ(countOf(log, "targetDir = "), 1);
     EXPECT_EQ(countOf(log, "Move it\r\n"), files);
-    EXPECT_TRUE(endsWith(log, runEndLines()));
+    EXPECT_TRUE(endsWith(log, runEndLines(box)));
     // The launcher: once, however long a second start would take to show.
     waitForFile(launcher + L".record");
     Sleep(1000);

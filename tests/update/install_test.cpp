@@ -77,7 +77,7 @@ TEST_F(Replacement, HeldDestOrUpdateFileIsTriedAgainUntilLetGoOrTheTriesRunOut)
             EXPECT_TRUE(refused >= 1 && refused <= 3) << log; // it waited, and did not give up
             EXPECT_TRUE(contains(log, "File not writable!! Tries: " + std::to_string(refused - 1) +
                                           "\r\nRemove it\r\nMove it\r\n"));
-            EXPECT_TRUE(endsWith(log, runEndLines()));
+            EXPECT_TRUE(endsWith(log, runEndLines(box_)));
         } else {
             answerMessageBoxShowing(started.pid, failureText(dest));
             EXPECT_GE(GetTickCount64() - begin, 1400u);
@@ -162,7 +162,7 @@ TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStops
         const std::string log = readFile(box_.log);
         if (row.stop.empty()) {
             EXPECT_FALSE(contains(log, "File not writable"));
-            EXPECT_TRUE(endsWith(log, runEndLines()));
+            EXPECT_TRUE(endsWith(log, runEndLines(box_)));
             EXPECT_EQ(readFile(dest), "new");
             const std::vector<std::wstring> names = listing(dest.substr(0, dest.rfind(L'\\')));
             EXPECT_EQ(std::count_if(names.begin(), names.end(),

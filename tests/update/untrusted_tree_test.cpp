@@ -156,7 +156,7 @@ TEST_F(UntrustedTree, LinksInTheUpdateFolderLeadNowhereOutsideAndNothingTwice)
         if (!row.notInLog.empty()) {
             EXPECT_FALSE(contains(result.log, row.notInLog));
         }
-        EXPECT_TRUE(endsWith(result.log, runEndLines()));
+        EXPECT_TRUE(endsWith(result.log, runEndLines(box_)));
         EXPECT_FALSE(exists(box_.root + L"\\" + row.notInRoot));
         EXPECT_EQ(readFile(box_.root + L"\\plain.txt"), "plain");
         if (!row.installed.empty()) {
@@ -314,7 +314,7 @@ TEST_F(UntrustedTree, LinkLadderFortyLevelsDeepIsWalkedOncePerFolder)
                   "level " + std::to_string(level));
     // The update folder's own, then one per level.
     EXPECT_EQ(countOf(result.log, "\r\nStep"), levels + 2) << "folders walked more than once";
-    EXPECT_TRUE(endsWith(result.log, runEndLines()));
+    EXPECT_TRUE(endsWith(result.log, runEndLines(box_)));
 }
 
 // A chain of nested folders is walked to its bottom, each level once, in order. The walk
@@ -345,7 +345,7 @@ TEST_F(UntrustedTree, ChainOfNestedFoldersIsWalkedToTheBottomAsDeepAsWineReaches
         {"Step" + logged(update), subPathLine(update + L"\\bottom.txt"),
          "relativePath=" + logged(update.substr(box_.updateDir.size() + 1) + L"\\bottom.txt")});
     EXPECT_TRUE(contains(result.log, bottom));
-    EXPECT_TRUE(endsWith(result.log, runEndLines()));
+    EXPECT_TRUE(endsWith(result.log, runEndLines(box_)));
 }
 
 TEST_F(UntrustedTreeSlow, LargeDeepTreeIsAppliedCompletely)

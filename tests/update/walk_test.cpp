@@ -73,7 +73,7 @@ TEST_F(UpdateWalk, OwnFilesAreSkippedByTheirStemAtAnyDepth)
         EXPECT_FALSE(exists(box_.updateDir + update)) << update;
     }
     EXPECT_TRUE(contains(run.log, logLines({subPathLine(folder), "It's a directory, go down"})));
-    EXPECT_TRUE(endsWith(run.log, runEndLines()));
+    EXPECT_TRUE(endsWith(run.log, runEndLines(box_)));
 }
 
 // Without a parent to wait for and without a launcher to start, the run still ends as
@@ -82,7 +82,7 @@ TEST_F(UpdateWalk, UpdateFolderWithOnlyTheUpdaterAppliesNothing)
 {
     const RunResult run = runUpdater(box_, quotedRoot());
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.log, header(box_, box_.root) + walkLines(box_) + runEndLines());
+    EXPECT_EQ(run.log, header(box_, box_.root) + walkLines(box_) + runEndLines(box_));
 }
 
 // Whoever starts the updater chooses its working folder, and may copy the (signed)
