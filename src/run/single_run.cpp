@@ -157,5 +157,15 @@ UpdateFolderClaim claimUpdateFolder(const std::wstring& canonicalUpdateDir, bool
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
         throw SingleRunRefused(GetLastError());
     claim.mutex.reset(mutex.release());
+    if (result == WAIT_ABANDONED) {
+        // That run may have made the namespace, which went with it. The name resolves to
+        // our mutex again (a mutex is taken again by its owner), or to a fresh one, which
+        // is ours too unless a run that started meanwhile has it: then that one applies
+        // the update, and this run ends as for any run that found the folder taken.
+        claim.renewed = std::make_unique<UpdateFolderClaim>(
+            claimUpdateFolder(canonicalUpdateDir, anotherRunHadIt));
+        if (anotherRunHadIt)
+            return {};
+    }
     return claim;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -27,6 +28,10 @@ using UniqueNamespace = UniqueAny<HANDLE, &closePrivateNamespace>;
 struct UpdateFolderClaim {
     UniqueNamespace space;
     OwnedMutex mutex;
+    // Where this run took over from one ended from outside: the claim made again by the
+    // name as it resolves now. A private namespace can go with the run that made it, and
+    // a later run would make a fresh one and find no claim in it.
+    std::unique_ptr<UpdateFolderClaim> renewed;
 };
 
 // The name is taken by something that is not the mutex of an administrator's run (an
@@ -44,5 +49,6 @@ public:
 // administrator made it. When another run has the folder, waits until that one has
 // ended and gives none (`anotherRunHadIt`): that run applied the update and started the
 // launcher. When that run was ended from outside instead (the mutex abandoned), this
-// run takes over. Throws SingleRunRefused.
+// run takes over, and claims the folder again by its name, so that every later run
+// finds it. Throws SingleRunRefused.
 UpdateFolderClaim claimUpdateFolder(const std::wstring& canonicalUpdateDir, bool& anotherRunHadIt);

@@ -12,7 +12,6 @@ namespace {
 
 constexpr NTSTATUS badSignature = static_cast<NTSTATUS>(0xC000A000); // STATUS_INVALID_SIGNATURE
 constexpr DWORD signatureRefused = static_cast<DWORD>(0x80090006);   // NTE_BAD_SIGNATURE
-constexpr char header[] = "Qorvath Launcher update list 1\n";
 
 inline void destroyKey(BCRYPT_KEY_HANDLE key)
 {
@@ -50,54 +49,6 @@ bool readWhole(const std::wstring& path, std::string& content, DWORD& error)
     return true;
 }
 
-bool hexDigit(char c, unsigned& value)
-{
-    if (c >= '0' && c <= '9')
-        value = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-        value = static_cast<unsigned>(c - 'a' + 10);
-    else
-        return false;
-    return true;
-}
-
-bool fromHex(const std::string& text, unsigned char* bytes, size_t count)
-{
-    if (text.size() != 2 * count)
-        return false;
-    for (size_t i = 0; i < count; ++i) {
-        unsigned high = 0;
-        unsigned low = 0;
-        if (!hexDigit(text[2 * i], high) || !hexDigit(text[2 * i + 1], low))
-            return false;
-        bytes[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return true;
-}
-
-// A whole number of decimal digits only.
-bool wholeNumber(const std::string& text, unsigned long long& number)
-{
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    number = std::stoull(text);
-    return true;
-}
-
-std::wstring widened(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                           static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (length <= 0 || !MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                            static_cast<int>(utf8.size()), &wide[0], length))
-        return {};
-    return wide;
-}
-
 bool sha256Of(BCRYPT_ALG_HANDLE sha256, const std::string& data,
               std::array<unsigned char, 32>& digest)
 {
@@ -108,7 +59,8 @@ bool sha256Of(BCRYPT_ALG_HANDLE sha256, const std::string& data,
 
 // Whether `signature` (r, then s) over `signed` is the key's.
 bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
-                const std::string& signed_, const unsigned char (&signature)[64])
+                const std::string& signed_,
+                const std::array<unsigned char, list_text::signatureBytes>& signature)
 {
     std::array<unsigned char, 32> digest;
     UniqueProvider ecdsa;
@@ -124,9 +76,9 @@ bool verifiedBy(const unsigned char (&key)[64], BCRYPT_ALG_HANDLE sha256,
     if (cngImportKeyPair(ecdsa.get(), BCRYPT_ECCPUBLIC_BLOB, publicKey.put(), blob.data(),
                          static_cast<ULONG>(blob.size())) < 0)
         return false;
-    const NTSTATUS status =
-        cngVerifySignature(publicKey.get(), digest.data(), 32,
-                           const_cast<unsigned char*>(signature), sizeof signature);
+    const NTSTATUS status = cngVerifySignature(publicKey.get(), digest.data(), 32,
+                                               const_cast<unsigned char*>(signature.data()),
+                                               static_cast<ULONG>(signature.size()));
     return status >= 0 && status != badSignature;
 }
 
@@ -183,46 +135,21 @@ SignedList readSignedList(const std::wstring& updateDir, const unsigned char (&k
     SignedList list;
     if (cngOpenAlgorithmProvider(list.sha256.put(), BCRYPT_SHA256_ALGORITHM) < 0)
         refuse(ERROR_INVALID_FUNCTION, path);
-    // The signature's line is the last; it signs everything before it.
-    const size_t signatureLine = text.rfind("signature ");
-    if (text.compare(0, sizeof header - 1, header) || signatureLine == std::string::npos ||
-        text.empty() || text.back() != '\n' || signatureLine == 0 ||
-        text[signatureLine - 1] != '\n')
+    std::string signedPart;
+    std::array<unsigned char, list_text::signatureBytes> signature;
+    if (!splitSignature(text, signedPart, signature))
         refuse(ERROR_INVALID_DATA, path);
-    unsigned char signature[64];
-    if (!fromHex(text.substr(signatureLine + 10, text.size() - signatureLine - 11), signature,
-                 sizeof signature))
-        refuse(ERROR_INVALID_DATA, path);
-    const std::string signed_ = text.substr(0, signatureLine);
-    if (!verifiedBy(key, list.sha256.get(), signed_, signature))
+    if (!verifiedBy(key, list.sha256.get(), signedPart, signature))
         refuse(signatureRefused, path);
     // Signed: now the content is the publisher's, and only its form is checked.
-    size_t at = sizeof header - 1;
-    bool first = true;
-    while (at < signed_.size()) {
-        const size_t end = signed_.find('\n', at);
-        const std::string line = signed_.substr(at, end - at);
-        at = end + 1;
-        if (first) {
-            if (line.compare(0, 8, "release ") || !wholeNumber(line.substr(8), list.release))
-                refuse(ERROR_INVALID_DATA, path);
-            first = false;
-            continue;
-        }
-        const size_t blank = line.find(' ');
-        const size_t second = blank == std::string::npos ? blank : line.find(' ', blank + 1);
-        ListedFile file;
-        std::wstring name;
-        if (second == std::string::npos ||
-            !fromHex(line.substr(0, blank), file.digest.data(), file.digest.size()) ||
-            !wholeNumber(line.substr(blank + 1, second - blank - 1), file.size) ||
-            (name = widened(line.substr(second + 1))).empty())
-            refuse(ERROR_INVALID_DATA, path);
-        list.files[name] = file;
-    }
-    if (first)
+    ListContent content;
+    if (!parseListText(signedPart, content))
         refuse(ERROR_INVALID_DATA, path);
-    if (list.release < atLeast) // an older release, signed once, is not to be replayed
+    if (content.release < atLeast) // an older release, signed once, is not to be replayed
         refuse(ERROR_REVISION_MISMATCH, path);
+    list.release = content.release;
+    list.files = std::move(content.files);
+    list.folders = std::move(content.folders);
+    list.removals = std::move(content.removals);
     return list;
 }

@@ -2,6 +2,7 @@
 
 #include "common/unique_any.h"
 #include "update/cng.h"
+#include "update/list_text.h"
 
 #include <windows.h>
 
@@ -11,15 +12,9 @@
 #include <vector>
 
 // The publisher's signed list of an update (a signed-updates build only): the release
-// number and, for each file by its path below the update folder, its size and SHA-256
-// digest, signed with the publisher's ECDSA P-256 key. Text, UTF-8, "\n" line ends:
-//
-//     Qorvath Launcher update list 1
-//     release <whole number, growing from release to release>
-//     <64 hex digits of SHA-256> <size in bytes> <path with backslashes>   (one per file)
-//     signature <128 hex digits: r, then s, 32 bytes each>
-//
-// The signature covers every byte before its own line.
+// number, for each file by its path below the update folder its size and SHA-256
+// digest, and (from version 2) the folders the release needs and the files it drops,
+// signed with the publisher's ECDSA P-256 key. Its form: list_text.h.
 
 constexpr wchar_t signedListName[] = L"Updater.manifest"; // in the update folder
 
@@ -29,14 +24,11 @@ inline void closeProvider(BCRYPT_ALG_HANDLE provider)
 }
 using UniqueProvider = UniqueAny<BCRYPT_ALG_HANDLE, &closeProvider>;
 
-struct ListedFile {
-    unsigned long long size;
-    std::array<unsigned char, 32> digest;
-};
-
 struct SignedList {
     unsigned long long release = 0;
     std::map<std::wstring, ListedFile> files; // by relativePath
+    std::vector<std::wstring> folders;        // below the root, parents first
+    std::vector<std::wstring> removals;       // below the root
     UniqueProvider sha256;                    // hashes the copies as they are written
 };
 

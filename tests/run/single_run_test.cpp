@@ -100,8 +100,10 @@ TEST(SingleRun, NameTakenByAnotherProgramStopsTheRunLoudly)
 
 // A run ended from outside: a second run that was waiting for it, or one that starts
 // after it while another program keeps its mutex (abandoned before the second looks),
-// takes over and applies the rest, rather than end with nothing applied. Where the name
-// is global (no private namespace, as under Wine) the test keeps the mutex itself.
+// takes over and applies the rest, rather than end with nothing applied. A third run
+// started while the second still waits for its own parent waits for the second, even
+// where the first made the private namespace that held the name (Windows only: Wine
+// has none; there the name is global and the test keeps the mutex itself).
 TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
 {
     const std::wstring base = makeSandbox().base;
@@ -118,16 +120,31 @@ TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
         const UniqueHandle kept(OpenMutexW(
             SYNCHRONIZE, FALSE, (L"Global\\" + mutexName(weaklyCanonical(box.updateDir))).c_str()));
         Started second;
+        const std::wstring secondsParentEnds = uniqueName(L"qlu-second");
+        const UniqueHandle endSecondsParent(
+            CreateEventW(nullptr, TRUE, FALSE, secondsParentEnds.c_str()));
         if (secondWaits) {
-            second = startWithoutParent(box, inQuotes(box.root));
+            StartOptions options;
+            options.args = inQuotes(box.root) + L" second";
+            options.end = L"event:" + secondsParentEnds;
+            second = startThroughStandin(box, options);
             Sleep(500); // the second is waiting for the folder
             EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0),
                       static_cast<DWORD>(WAIT_TIMEOUT));
         }
         TerminateProcess(first.updater.get(), 9);
         exitCodeOf(first.updater.get());
-        if (!secondWaits)
+        if (secondWaits) {
+            ASSERT_TRUE(waitForLog(box, "File to remove: second\r\nupdateDir"));
+            const Started third = startWithoutParent(box, inQuotes(box.root));
+            Sleep(500);
+            EXPECT_EQ(WaitForSingleObject(third.updater.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "a third run beside the second";
+            SetEvent(endSecondsParent.get());
+            EXPECT_EQ(exitCodeOf(third.updater.get()), 0u);
+        } else {
             second = startWithoutParent(box, inQuotes(box.root));
+        }
         EXPECT_EQ(exitCodeOf(second.updater.get()), 0u);
         EXPECT_TRUE(endsWith(readFile(box.log), "All done, exiting\r\n"));
         for (const wchar_t* name : {L"\\a.txt", L"\\b.txt"})

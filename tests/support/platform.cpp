@@ -341,6 +341,13 @@ bool waitForDesktopShell(DWORD timeoutMs)
 
 std::wstring smallVolume(std::string* why)
 {
+    // One test at a time fills it: a test that runs beside another would find it full
+    // before its own copy. Held until this process (one test, under ctest) ends.
+    static const HANDLE turn = CreateMutexW(nullptr, FALSE, L"Global\\qlu-small-volume");
+    if (!turn || WaitForSingleObject(turn, INFINITE) == WAIT_FAILED) {
+        *why = "the small volume's turn cannot be had";
+        return {};
+    }
     ULARGE_INTEGER free = {};
     ULARGE_INTEGER total = {};
     if (GetDiskFreeSpaceExW(L"T:\\", &free, &total, nullptr) && total.QuadPart <= 4 * 1024 * 1024)

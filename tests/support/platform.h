@@ -60,7 +60,8 @@ std::wstring otherVolume(std::string* why);
 bool waitForDesktopShell(DWORD timeoutMs = 10000);
 
 // A volume of a few MiB at most, where a copy runs out of room: "T:\" where the test
-// scripts could mount one. Empty, with the reason, when there is none.
+// scripts could mount one, this process's alone from the call until it ends. Empty,
+// with the reason, when there is none.
 std::wstring smallVolume(std::string* why);
 
 // A drive whose root a test may use as a launcher's root folder: R: under Wine (the test
