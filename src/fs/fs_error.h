@@ -17,9 +17,10 @@ constexpr char nextEntry[] = "directory_iterator::operator++";          // a lis
 constexpr char status[] = "directory_entry::status";                    // what an entry is
 constexpr char weaklyCanonical[] = "weakly_canonical";                  // where a path leads
 constexpr char currentPath[] = "current_path()";                        // the working folder
-constexpr char rootFolder[] = "root_folder";       // a root that is not the launcher's own
-constexpr char signedList[] = "signed_list";       // the publisher's list, or a file it names
-constexpr char releaseRecord[] = "release_record"; // the release last applied to a root
+constexpr char rootFolder[] = "root_folder";           // a root that is not the launcher's own
+constexpr char signedList[] = "signed_list";           // the publisher's list, or a file it names
+constexpr char releaseRecord[] = "release_record";     // the release last applied to a root
+constexpr char createDirectory[] = "create_directory"; // a folder a signed release needs
 } // namespace operation
 
 // The error of every failing file-system operation. what() is one line: the

@@ -165,7 +165,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             signedList = readSignedList(heldDir, updateKey.point,
                                         recordedRelease(root.handle.get(), targetDir));
         const UniqueHandle bound = installBound(root, heldDir, parent, targetDir);
-        applyUpdateTree(heldDir, {targetDir, root.path, bound.get()},
+        applyUpdateTree(heldDir, {targetDir, root.path, bound.get(), root.handle.get()},
                         signedList ? &*signedList : nullptr);
         if (signedList)
             recordRelease(root.handle.get(), targetDir, signedList->release);

@@ -16,9 +16,13 @@ extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE, PIO_STATUS_BLOCK, PVOID, 
 namespace {
 
 // Of the native API, whose headers differ between toolchains.
-constexpr ULONG caseInsensitive = 0x40;        // OBJ_CASE_INSENSITIVE
-constexpr ULONG synchronousIo = 0x20;          // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG nonDirectory = 0x40;           // FILE_NON_DIRECTORY_FILE
+constexpr ULONG caseInsensitive = 0x40; // OBJ_CASE_INSENSITIVE
+constexpr ULONG synchronousIo = 0x20;   // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG nonDirectory = 0x40;    // FILE_NON_DIRECTORY_FILE
+constexpr ULONG directoryOnly = 0x1;    // FILE_DIRECTORY_FILE
+constexpr ULONG openOrCreate = 3;       // FILE_OPEN_IF
+constexpr ULONG_PTR fileCreated = 2;    // FILE_CREATED, in IO_STATUS_BLOCK.Information
+constexpr unsigned long statusNotADirectory = 0xC0000103;
 constexpr ULONG openReparsePoint = 0x00200000; // FILE_OPEN_REPARSE_POINT
 constexpr ULONG fileRenameInformation = 10;    // FILE_INFORMATION_CLASS
 constexpr ULONG fileRenameInformationEx = 65;  // FILE_INFORMATION_CLASS
@@ -92,8 +96,13 @@ OpenedFile holdFolder(const std::wstring& exactPath)
     return folder;
 }
 
-OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
-                        Disposition disposition, PSID owner)
+namespace {
+
+// NtCreateFile of `name` relative to `folder`, case-insensitive, a link at the name
+// opened itself; `owner`, when given, owns what is created (where the token may name
+// it). No access list of ours: what is created takes the entries its folder passes on.
+OpenedFile createInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
+                          ULONG disposition, ULONG options, PSID owner, ULONG_PTR* information)
 {
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
@@ -104,7 +113,6 @@ OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK acc
     attributes.RootDirectory = folder;
     attributes.ObjectName = &objectName;
     attributes.Attributes = caseInsensitive;
-    // No access list of ours: a new file takes the entries its folder passes on.
     SECURITY_DESCRIPTOR ownedBy;
     if (owner && InitializeSecurityDescriptor(&ownedBy, SECURITY_DESCRIPTOR_REVISION) &&
         SetSecurityDescriptorOwner(&ownedBy, owner, FALSE))
@@ -113,18 +121,43 @@ OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK acc
     HANDLE file = INVALID_HANDLE_VALUE;
     const auto create = [&] {
         return NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                            FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition),
-                            synchronousIo | nonDirectory | openReparsePoint, nullptr, 0);
+                            FILE_ATTRIBUTE_NORMAL, share, disposition,
+                            synchronousIo | openReparsePoint | options, nullptr, 0);
     };
     NTSTATUS status = create();
-    // A token that may not name that owner: the file gets the token's default owner.
+    // A token that may not name that owner: what is made gets the token's default owner.
     if (static_cast<unsigned long>(status) == statusInvalidOwner && attributes.SecurityDescriptor) {
         attributes.SecurityDescriptor = nullptr;
         status = create();
     }
     if (status < 0)
-        return {{}, win32Error(status)};
+        return {{},
+                static_cast<unsigned long>(status) == statusNotADirectory ? ERROR_DIRECTORY
+                                                                          : win32Error(status)};
+    if (information)
+        *information = io.Information;
     return {UniqueFileHandle(file), ERROR_SUCCESS};
+}
+
+} // namespace
+
+OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
+                        Disposition disposition, PSID owner)
+{
+    return createInFolder(folder, name, access, share, static_cast<ULONG>(disposition),
+                          nonDirectory, owner, nullptr);
+}
+
+OpenedFile holdFolderIn(HANDLE folder, const std::wstring& name, bool make, PSID owner, bool& made)
+{
+    ULONG_PTR information = 0;
+    OpenedFile held = createInFolder(
+        folder, name, FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE,
+        make ? openOrCreate : static_cast<ULONG>(Disposition::OpenExisting), directoryOnly, owner,
+        &information);
+    made = held.handle && information == fileCreated;
+    return held;
 }
 
 std::optional<DWORD> renameReplacingAnyFile(HANDLE file, HANDLE folder, const std::wstring& name)

@@ -26,6 +26,13 @@ enum class Disposition : unsigned long { OpenExisting = 1, CreateNew = 2 };
 OpenedFile openInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
                         Disposition disposition, PSID owner = nullptr);
 
+// Holds the folder `name` in `folder` as holdFolder does, making it where nothing
+// stands there and `make` says so (owned by `owner`, when given, with the access list
+// that `folder` passes on); `made` tells whether it was. A link at the name is opened
+// itself, not followed, where the system can. Gives none, with the Windows error code,
+// when it cannot be opened or made (ERROR_DIRECTORY: a file stands there).
+OpenedFile holdFolderIn(HANDLE folder, const std::wstring& name, bool make, PSID owner, bool& made);
+
 // Renames an open file (opened with DELETE access) to `name` in `folder`, replacing a
 // file that stands there even while others have it open (POSIX semantics) and even
 // when it is read-only. Gives ERROR_SUCCESS or the Windows error code of a refusal

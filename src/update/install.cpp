@@ -4,22 +4,20 @@
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
 #include "log/run_log.h"
+#include "update/administrators_sid.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/install_seams.h"
+#include "update/tries.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace {
-
-constexpr int lastTry = 3;
-constexpr std::chrono::milliseconds pauseBetweenTries{500};
 
 bool isRefusal(DWORD code)
 {
@@ -57,16 +55,6 @@ bool isWritable(const HeldFolder& folder, const std::wstring& name, bool& readOn
         return false;
     const OpenedFile deleter = open(DELETE, 0);
     return deleter.handle || !isRefusal(deleter.error);
-}
-
-void pause()
-{
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + pauseBetweenTries;
-    for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        Sleep(static_cast<DWORD>(left.count()));
-    }
 }
 
 // dest as the user is to see it (the failure message names it).
@@ -111,17 +99,6 @@ bool isCopyName(const std::wstring& found)
            middle.find_first_not_of(L"0123456789-") == std::wstring::npos &&
            middle.find(L'-', dash + 1) == std::wstring::npos;
 }
-
-struct AdministratorsSid {
-    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
-    bool made = false;
-    AdministratorsSid()
-    {
-        DWORD size = sizeof sid;
-        made = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) != FALSE;
-    }
-    PSID get() { return made ? static_cast<PSID>(sid) : nullptr; }
-};
 
 // A new file of ours beside dest, under a name that nobody else's file bears (one that
 // is taken is left alone), owned by Administrators and with the access list that the
@@ -366,7 +343,7 @@ void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile 
         logNumber("File not writable!! Tries: ", tries);
         if (tries == lastTry)
             throw FileLocked(shownDest(folder, name));
-        pause();
+        pauseBeforeNextTry();
     }
 }
 

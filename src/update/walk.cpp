@@ -12,6 +12,7 @@
 #include "update/own_files.h"
 #include "update/install.h"
 #include "update/placement.h"
+#include "update/release_layout.h"
 #include "update/write_rights.h"
 
 #include <windows.h>
@@ -309,6 +310,9 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
 void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
                      const SignedList* signedList, WalkStandIns standIns)
 {
+    // A signed release's folders stand before its files are installed.
+    if (signedList)
+        makeListedFolders(root, signedList->folders);
     // The "Step" line comes first, whatever fails after it.
     logPath("Step", updateDir);
     // Resolved once: neither the update folder nor the folders above it change while
@@ -325,8 +329,11 @@ void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
     flushAfterLastMove(target.durability);
-    if (signedList)
+    if (signedList) {
         requireListedFilesInPlace(target);
+        // Only a release whose files all stand drops the files it no longer has.
+        removeListedFiles(root, signedList->removals);
+    }
 }
 
 void applyUpdateTree(const std::wstring& updateDir, const Destination& root,

@@ -1,20 +1,11 @@
 #pragma once
 
+#include "update/destination.h"
 #include "update/signed_list.h"
 
 #include <windows.h>
 
 #include <string>
-
-// The root folder, as the walk installs into it.
-struct Destination {
-    std::wstring shown; // as given: the log names each destination below it
-    std::wstring path;  // where it leads, held by the caller: the files land below it
-    // An access-check token (write_rights.h) where the root is not the administrators'
-    // own: only folders where it may add and delete files receive any. None: every
-    // folder below the root does.
-    HANDLE boundBy = nullptr;
-};
 
 // Applies the update folder, depth first: every file below it, at any depth, is moved
 // to the same place below the root folder, except the updater's own files. A folder

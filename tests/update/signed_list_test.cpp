@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -40,6 +43,32 @@ struct RootRecord {
     UniqueFileHandle root_;
 };
 
+const char leftAlone[] = "Not a plain file with one name, leave it";
+
+void freeLocalText(LPWSTR text)
+{
+    LocalFree(text);
+}
+
+// A file's or folder's owner, and whether its access list takes what its parent passes on.
+std::string ownerAndInheritance(const std::wstring& path)
+{
+    PSID owner = nullptr;
+    UniqueAny<PSECURITY_DESCRIPTOR, &LocalFree> descriptor;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    UniqueAny<LPWSTR, &freeLocalText> sid;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, descriptor.put()) != ERROR_SUCCESS ||
+        !GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
+        !ConvertSidToStringSidW(owner, sid.put()))
+        return "unreadable";
+    const std::wstring text = sid.get();
+    return std::string(text.begin(), text.end()) +
+           ((control & SE_DACL_PROTECTED) ? " protected" : " inheriting");
+}
+
 class SignedUpdates : public SandboxTest {
 protected:
     void SetUp() override
@@ -63,14 +92,17 @@ protected:
     std::wstring listOf(const Sandbox& box) { return box.updateDir + L"\\Updater.manifest"; }
 
     // Signs the update folder as the publisher's build machine does, with the key
-    // "publisher" or "other".
-    bool sign(const Sandbox& box, const char* key, int release, std::string* why)
+    // "publisher" or "other", and the files the release drops.
+    bool sign(const Sandbox& box, const char* key, int release, std::string* why,
+              const std::vector<std::wstring>& removals = {})
     {
         DeleteFileW(listOf(box).c_str());
-        const std::wstring arguments =
-            inQuotes(widen(QLU_SIGN_SCRIPT)) + L" " +
-            inQuotes(widen(QLU_SIGNING_KEYS) + L"/" + widen(key) + L".pem") + L" " +
-            inQuotes(linuxPath(box.updateDir)) + L" " + std::to_wstring(release);
+        std::wstring arguments = inQuotes(widen(QLU_SIGN_SCRIPT)) + L" " +
+                                 inQuotes(widen(QLU_SIGNING_KEYS) + L"/" + widen(key) + L".pem") +
+                                 L" " + inQuotes(linuxPath(box.updateDir)) + L" " +
+                                 std::to_wstring(release);
+        for (const std::wstring& removal : removals)
+            arguments += L" --remove " + inQuotes(removal);
         return runLinuxUntilFileExists(L"bash", arguments, listOf(box), why);
     }
 };
@@ -214,6 +246,69 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
                   logged(missing) + "\r\n");
     EXPECT_EQ(readFile(removed.root + L"\\bin\\x.dll"), "new x");
     EXPECT_EQ(RootRecord(removed).release(), 0u);
+}
+
+// A release that adds a folder and drops files is applied whole: the folders it needs
+// are made first (two levels below a folder the root lacks), and the files it drops go
+// only once every file is installed; a run stopped by a held file leaves the removals
+// (and keeps the folders made) for the next. What is not a plain file with one name at
+// its own place below the root is left alone, and so is its target.
+TEST_F(SignedUpdates, ReleaseMakesItsFoldersFirstAndDropsItsFilesLast)
+{
+    makeDirs(box_.updateDir + L"\\locale\\de\\ui");
+    writeFile(box_.updateDir + L"\\locale\\de\\ui\\strings.txt", "de");
+    const std::wstring outside = box_.base + L"\\outside";
+    makeDirs(outside);
+    for (const wchar_t* name : {L"\\old.dll", L"\\keep.dll"})
+        writeFile(box_.root + L"\\bin" + name, "old");
+    writeFile(outside + L"\\linked.dll", "target");
+    writeFile(outside + L"\\hard.dll", "target");
+    makeDirs(box_.root + L"\\bin\\folder.dll");
+    SKIP_UNLESS(makeFileLink(outside + L"\\linked.dll", box_.root + L"\\bin\\linked.dll", &why));
+    ASSERT_TRUE(CreateHardLinkW((box_.root + L"\\bin\\hard.dll").c_str(),
+                                (outside + L"\\hard.dll").c_str(), nullptr));
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why,
+                     {L"bin/old.dll", L"bin\\linked.dll", L"bin\\hard.dll", L"bin\\folder.dll",
+                      L"gone\\x.dll"}));
+    const std::wstring held = box_.root + L"\\readme.txt";
+    writeFile(held, "old readme");
+    UniqueFileHandle holder(
+        CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const RunResult stopped = runRefused(box_, inQuotes(box_.root), held);
+    EXPECT_EQ(stopped.exitCode, 1u);
+    EXPECT_TRUE(
+        contains(stopped.log, logLines({"Folder made=" + logged(box_.root + L"\\locale"),
+                                        "Folder made=" + logged(box_.root + L"\\locale\\de"),
+                                        "Folder made=" + logged(box_.root + L"\\locale\\de\\ui"),
+                                        "Step" + logged(box_.updateDir)})))
+        << stopped.log;
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\old.dll"), "old") << "removed before the end";
+    EXPECT_EQ(readFile(box_.root + L"\\locale\\de\\ui\\strings.txt"), "de");
+    holder.reset();
+
+    const RunResult run = runUpdater(box_, inQuotes(box_.root));
+    EXPECT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(readFile(held), "new readme");
+    EXPECT_FALSE(exists(box_.root + L"\\bin\\old.dll"));
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\keep.dll"), "old");
+    EXPECT_EQ(readFile(outside + L"\\linked.dll"), "target");
+    EXPECT_EQ(readFile(outside + L"\\hard.dll"), "target");
+    EXPECT_TRUE(exists(box_.root + L"\\bin\\folder.dll"));
+    const auto removal = [&](const wchar_t* path, const char* outcome) {
+        return logLines({"remove=" + logged(box_.root + path), outcome});
+    };
+    EXPECT_TRUE(endsWith(
+        run.log,
+        removal(L"\\bin\\old.dll", "Removed it") + removal(L"\\bin\\linked.dll", leftAlone) +
+            removal(L"\\bin\\hard.dll", leftAlone) + removal(L"\\bin\\folder.dll", leftAlone) +
+            removal(L"\\gone\\x.dll", "Not there, nothing to do") + runEndLines(box_)))
+        << run.log;
+    EXPECT_EQ(RootRecord(box_).release(), 5u);
+    if (!runningUnderWine()) {
+        // Made by the administrator: owned by Administrators, with what its parent passes on.
+        EXPECT_EQ(ownerAndInheritance(box_.root + L"\\locale\\de"),
+                  ownerAndInheritance(box_.root + L"\\bin\\x.dll"));
+    }
 }
 
 // A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
