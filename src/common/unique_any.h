@@ -24,6 +24,8 @@ public:
 
     static T invalid() noexcept { return (T)Invalid; }
     T get() const noexcept { return value_; }
+    // For a pointer to a COM interface or a structure: its members, as through get().
+    T operator->() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != invalid(); }
 
     T release() noexcept

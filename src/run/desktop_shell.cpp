@@ -1,6 +1,9 @@
 #include "run/desktop_shell.h"
 #include "run/desktop_shell_seams.h"
 
+#include "common/unique_any.h"
+#include "run/com_apartment.h"
+
 #include <windows.h>
 
 #include <exdisp.h>
@@ -62,8 +65,8 @@ bool findDesktopShell(ComPtr<IShellDispatch2>& shell)
     VARIANT noRoot = emptyVariant();
     long window = 0;
     ComPtr<IDispatch> found;
-    if (windows.get()->FindWindowSW(&desktop, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
-                                    found.put()) != S_OK ||
+    if (windows->FindWindowSW(&desktop, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                              found.put()) != S_OK ||
         !found)
         return false;
     ComPtr<IServiceProvider> services;
@@ -72,27 +75,17 @@ bool findDesktopShell(ComPtr<IShellDispatch2>& shell)
     ComPtr<IDispatch> background;
     ComPtr<IShellFolderViewDual> folderView;
     ComPtr<IDispatch> application;
-    return SUCCEEDED(found.get()->QueryInterface(IID_IServiceProvider, asOut(services))) &&
-           SUCCEEDED(services.get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                                  asOut(browser))) &&
-           SUCCEEDED(browser.get()->QueryActiveShellView(view.put())) &&
+    return SUCCEEDED(found->QueryInterface(IID_IServiceProvider, asOut(services))) &&
            SUCCEEDED(
-               view.get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, asOut(background))) &&
-           SUCCEEDED(
-               background.get()->QueryInterface(IID_IShellFolderViewDual, asOut(folderView))) &&
-           SUCCEEDED(folderView.get()->get_Application(application.put())) &&
-           SUCCEEDED(application.get()->QueryInterface(IID_IShellDispatch2, asOut(shell)));
+               services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, asOut(browser))) &&
+           SUCCEEDED(browser->QueryActiveShellView(view.put())) &&
+           SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, asOut(background))) &&
+           SUCCEEDED(background->QueryInterface(IID_IShellFolderViewDual, asOut(folderView))) &&
+           SUCCEEDED(folderView->get_Application(application.put())) &&
+           SUCCEEDED(application->QueryInterface(IID_IShellDispatch2, asOut(shell)));
 }
 
 } // namespace
-
-ComApartment enterComApartment()
-{
-    const HRESULT result =
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    // S_FALSE: already a member; that too is left once.
-    return ComApartment(SUCCEEDED(result) ? 1 : 0);
-}
 
 namespace {
 
@@ -116,9 +109,8 @@ bool startInShell(const std::wstring& program, const std::wstring& workDir)
     const UniqueBstr verb(SysAllocString(L"open"));
     if (!file || !folder || !verb)
         return false;
-    return SUCCEEDED(shell.get()->ShellExecute(file.get(), emptyVariant(),
-                                               textVariant(folder.get()), textVariant(verb.get()),
-                                               numberVariant(SW_SHOWNORMAL)));
+    return SUCCEEDED(shell->ShellExecute(file.get(), emptyVariant(), textVariant(folder.get()),
+                                         textVariant(verb.get()), numberVariant(SW_SHOWNORMAL)));
 }
 
 DWORD WINAPI shellThread(void* parameter)

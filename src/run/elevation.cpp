@@ -3,7 +3,7 @@
 #include "run/elevation_seams.h"
 
 #include "common/unique_any.h"
-#include "run/desktop_shell.h"
+#include "run/com_apartment.h"
 #include "run/environment.h"
 #include "run/messages.h"
 

@@ -3,7 +3,6 @@
 #include "fs/path_text.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
-#include "run/desktop_shell.h"
 #include "run/elevation.h"
 #include "run/environment.h"
 #include "run/library_search.h"
@@ -17,6 +16,7 @@
 #include "update/release_record.h"
 #include "update/walk.h"
 #include "update/write_rights.h"
+#include "log/log_words.h"
 
 #include <windows.h>
 
@@ -52,12 +52,12 @@ int reportFailure(const std::wstring& updateDir)
         showFailureMessage(locked.dest()); // each try has its line already
     } catch (const FileSystemError& error) {
         if (error.pathShownInLog())
-            logMessageAndPath("Exception: ", error.what(), error.path());
+            logMessageAndPath(words::exception, error.what(), error.path());
         else
-            logMessage("Exception: ", error.what());
+            logMessage(words::exception, error.what());
         showFailureMessage(error.path().empty() ? updateDir : error.path());
     } catch (const std::exception& error) {
-        logMessage("Exception: ", error.what());
+        logMessage(words::exception, error.what());
         showFailureMessage(updateDir);
     } catch (...) {
         showFailureMessage(updateDir);
@@ -92,6 +92,48 @@ UpdateFolderClaim claimLoggingRefusal(const std::wstring& heldDir, bool& another
         openRunLog(appendPath(heldDir, logFileName).c_str());
         throw;
     }
+}
+
+// The run's record: the log opened (emptied), and where it cannot be written, the
+// completion mark beside it, for this run's end must be recorded in one of them or the
+// launcher would start the updater again for ever. Then the command line and the update
+// folder, logged. False, once the run is over: no root was given ("No args, exit 1"), or
+// neither can be written (the failure message; the run starts no launcher).
+bool openRunRecord(const std::wstring& heldDir, const std::wstring& updateDir,
+                   const std::vector<std::wstring>& args, UniqueFileHandle& mark)
+{
+    openRunLog(appendPath(heldDir, logFileName).c_str());
+    if (args.size() < 2) {
+        logLine(words::noArgs);
+        return false;
+    }
+    mark = openCompletionMarkWhereTheLogFailed(appendPath(heldDir, completionMarkName).c_str());
+    if (!runLogIsOpen() && !mark) {
+        showFailureMessage(appendPath(updateDir, logFileName));
+        return false;
+    }
+    logPath(words::targetDir, args[1]);
+    for (size_t i = 2; i < args.size(); ++i)
+        logText(words::fileToRemove, args[i]); // kept for a later launcher; none removed
+    logPath(words::updateDir, updateDir);
+    return true;
+}
+
+// The update itself, once the launcher has ended. A signed-updates build installs only
+// what the publisher signed, of a release no older than the last one applied, and
+// records the release once it is whole.
+void applyUpdate(const std::wstring& heldDir, const HeldRoot& root, const ParentProcess& parent,
+                 const std::wstring& targetDir)
+{
+    std::optional<SignedList> signedList;
+    if (updateKey.present)
+        signedList =
+            readSignedList(heldDir, updateKey.point, recordedRelease(root.handle.get(), targetDir));
+    const UniqueHandle bound = installBound(root, heldDir, parent, targetDir);
+    applyUpdateTree(heldDir, {targetDir, root.path, bound.get(), root.handle.get()},
+                    signedList ? &*signedList : nullptr);
+    if (signedList)
+        recordRelease(root.handle.get(), targetDir, signedList->release);
 }
 
 } // namespace
@@ -129,26 +171,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (anotherRunHadIt)
             return 0;
 
-        openRunLog(appendPath(heldDir, logFileName).c_str());
-        if (args.size() < 2) {
-            logLine("No args, exit 1");
+        UniqueFileHandle mark;
+        if (!openRunRecord(heldDir, updateDir, args, mark))
             return 1;
-        }
-        // This run's end must be recorded, in the log or in the completion mark, or the
-        // launcher would start the updater again for ever: where neither can be written,
-        // the run stops before it moves anything, and starts no launcher.
-        const std::wstring markPath = appendPath(heldDir, completionMarkName);
-        const UniqueFileHandle mark = openCompletionMarkWhereTheLogFailed(markPath.c_str());
-        if (!runLogIsOpen() && !mark) {
-            showFailureMessage(appendPath(updateDir, logFileName));
-            return 1;
-        }
-        const std::wstring& targetDir = args[1];
-        logPath("targetDir = ", targetDir);
-        for (size_t i = 2; i < args.size(); ++i)
-            logText("File to remove: ", args[i]); // kept for a later launcher; none removed
-        logPath("updateDir = ", updateDir);
-        const HeldRoot root = holdRootAboveUpdateFolder(targetDir, heldDir);
+        const HeldRoot root = holdRootAboveUpdateFolder(args[1], heldDir);
 
         // The launcher comes back with the rights of whoever started the update: read
         // now, the parent is gone after the wait. One we cannot vouch for was none.
@@ -157,21 +183,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             parent.administrator ? LauncherRights::Ours : LauncherRights::SignedInUser;
         if (parent.handle)
             waitForParentToEnd(std::move(parent.handle));
-
-        // A signed-updates build installs only what the publisher signed, of a release no
-        // older than the last one applied.
-        std::optional<SignedList> signedList;
-        if (updateKey.present)
-            signedList = readSignedList(heldDir, updateKey.point,
-                                        recordedRelease(root.handle.get(), targetDir));
-        const UniqueHandle bound = installBound(root, heldDir, parent, targetDir);
-        applyUpdateTree(heldDir, {targetDir, root.path, bound.get(), root.handle.get()},
-                        signedList ? &*signedList : nullptr);
-        if (signedList)
-            recordRelease(root.handle.get(), targetDir, signedList->release);
-        markCompletionWhereTheLogFailed(mark.get(), markPath.c_str());
+        applyUpdate(heldDir, root, parent, args[1]);
+        markCompletionWhereTheLogFailed(mark.get(),
+                                        appendPath(heldDir, completionMarkName).c_str());
         startLauncher(root.path, launcherRights, parent.token.get());
-        logLine("All done, exiting");
+        logLine(words::allDone);
         closeRunLog();
         return 0;
     } catch (...) {

@@ -8,6 +8,7 @@
 #include "run/desktop_shell.h"
 #include "run/elevation.h"
 #include "run/messages.h"
+#include "log/log_words.h"
 
 #include <tlhelp32.h>
 
@@ -120,9 +121,9 @@ void waitForExit(UniqueHandle process)
 
 void waitForParentToEnd(UniqueHandle parent)
 {
-    logLine("Have parent, killing");
+    logLine(words::haveParent);
     WaitForSingleObject(parent.get(), INFINITE);
-    logLine("Killed");
+    logLine(words::killed);
 }
 
 namespace {
@@ -195,23 +196,23 @@ std::string startLauncherProcess(const std::wstring& path, const std::wstring& r
 void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken,
                    DesktopShellStart shell)
 {
-    logLine("Preparing for exe launch");
+    logLine(words::preparing);
     // By its full path: the shell would resolve a relative one from a folder of its own.
     const std::wstring root = fullPath(targetDir);
     const std::wstring path = launcherPath(root);
-    const char* const notStarted = "Launcher not started: "; // "Launched" stays after it
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         // Nothing to start, for us or for the user; and the desktop shell, asked for it,
         // would show an error box of its own.
-        logMessageAndPath(notStarted, "GetFileAttributesW: " + systemMessage(GetLastError()), path);
+        logMessageAndPath(words::launcherNotStarted,
+                          "GetFileAttributesW: " + systemMessage(GetLastError()), path);
     } else {
         const std::string why = startLauncherProcess(path, root, rights, starterToken, shell);
         if (!why.empty()) {
-            logMessageAndPath(notStarted, why, path);
+            logMessageAndPath(words::launcherNotStarted, why, path);
             showStartLauncherMessage(path); // the update itself is complete
         }
     }
-    logLine("Launched");
+    logLine(words::launched);
 }
 
 void startLauncher(const std::wstring& targetDir, LauncherRights rights, HANDLE starterToken)

@@ -3,9 +3,9 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "log/log_words.h"
 #include "log/run_log.h"
 #include "update/administrators_sid.h"
-#include "update/durability.h"
 #include "update/in_folder.h"
 #include "update/install_seams.h"
 #include "update/tries.h"
@@ -18,11 +18,6 @@
 #include <vector>
 
 namespace {
-
-bool isRefusal(DWORD code)
-{
-    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
-}
 
 DWORD attributesOf(HANDLE file)
 {
@@ -57,15 +52,9 @@ bool isWritable(const HeldFolder& folder, const std::wstring& name, bool& readOn
     return deleter.handle || !isRefusal(deleter.error);
 }
 
-// dest as the user is to see it (the failure message names it).
-std::wstring shownDest(const HeldFolder& folder, const std::wstring& name)
-{
-    return shownPath(appendPath(folder.exact, name));
-}
-
 [[noreturn]] void throwMoveError(DWORD code, const HeldFolder& folder, const std::wstring& name)
 {
-    throw FileSystemError(operation::rename, code, shownDest(folder, name));
+    throw FileSystemError(operation::rename, code, shownIn(folder, name));
 }
 
 // A copy that is not (yet) installed: deleted when its owner lets it go.
@@ -75,30 +64,6 @@ void discardCopy(HANDLE copy)
     CloseHandle(copy);
 }
 using UniqueCopy = UniqueAny<HANDLE, &discardCopy, static_cast<std::uintptr_t>(-1)>;
-
-// Names that no file of a game bears: "<marker><process>-<attempt>.new".
-constexpr wchar_t copyMarker[] = L".qorvath-updater-";
-constexpr wchar_t copySuffix[] = L".new";
-
-std::wstring copyName(DWORD process, unsigned attempt)
-{
-    return copyMarker + std::to_wstring(process) + L"-" + std::to_wstring(attempt) + copySuffix;
-}
-
-bool isCopyName(const std::wstring& found)
-{
-    const std::wstring marker = copyMarker;
-    const std::wstring suffix = copySuffix;
-    if (found.size() <= marker.size() + suffix.size() || found.compare(0, marker.size(), marker) ||
-        found.compare(found.size() - suffix.size(), suffix.size(), suffix))
-        return false;
-    const std::wstring middle =
-        found.substr(marker.size(), found.size() - marker.size() - suffix.size());
-    const size_t dash = middle.find(L'-');
-    return dash != std::wstring::npos && dash > 0 && dash + 1 < middle.size() &&
-           middle.find_first_not_of(L"0123456789-") == std::wstring::npos &&
-           middle.find(L'-', dash + 1) == std::wstring::npos;
-}
 
 // A new file of ours beside dest, under a name that nobody else's file bears (one that
 // is taken is left alone), owned by Administrators and with the access list that the
@@ -180,8 +145,7 @@ DWORD renameOverDest(HANDLE copy, const HeldFolder& folder, const std::wstring& 
 // arrive, and the copy goes then. Gives ERROR_SUCCESS, or the code of a refusal (dest
 // open in another program) for the next try; throws on any other failure.
 DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring& name,
-                 bool readOnly, std::vector<char>& buffer, const Durability& durability,
-                 const ListedFile* signedAs, BCRYPT_ALG_HANDLE sha256)
+                 bool readOnly, const ListedFile* signedAs, InstallContext& context)
 {
     if (!folder.handle)
         throwMoveError(folder.openError, folder, name);
@@ -190,19 +154,19 @@ DWORD tryInstall(HANDLE updateFile, const HeldFolder& folder, const std::wstring
     LARGE_INTEGER size = {};
     if (signedAs && (!GetFileSizeEx(updateFile, &size) ||
                      static_cast<unsigned long long>(size.QuadPart) != signedAs->size))
-        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownDest(folder, name));
+        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownIn(folder, name));
     UniqueCopy copy = createCopy(folder, name);
-    const UniqueHash hash = signedAs ? startSha256(sha256) : UniqueHash();
+    const UniqueHash hash = signedAs ? startSha256(context.sha256) : UniqueHash();
     const unsigned long long limit = signedAs ? signedAs->size : ~0ull;
     unsigned long long copied = 0;
     if ((signedAs && !hash) ||
-        !copyContent(updateFile, copy.get(), buffer, hash.get(), limit, copied) ||
-        !durability.flushFile(copy.get()))
+        !copyContent(updateFile, copy.get(), context.copyBuffer, hash.get(), limit, copied) ||
+        !context.durability.flushFile(copy.get()))
         throwMoveError(GetLastError(), folder, name); // a full disk: the old file stays
     // The bytes checked are the bytes written: nobody writes into the update file meanwhile
     // (its handle shares no writes), and the copy is ours alone.
     if (signedAs && !isAsSigned(*signedAs, hash.get(), copied))
-        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownDest(folder, name));
+        throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shownIn(folder, name));
     const DWORD error = renameOverDest(copy.get(), folder, name, readOnly);
     if (error != ERROR_SUCCESS) {
         if (isRefusal(error))
@@ -235,17 +199,9 @@ void removeUpdateFile(UniqueFileHandle file, const HeldFolder& folder, const std
                       Durability& durability)
 {
     if (!onOneVolume(file.get(), folder.handle.get()))
-        durability.deleteAfterFlush.emplace_back(std::move(file), shownDest(folder, name));
+        durability.deleteAfterFlush.emplace_back(std::move(file), shownIn(folder, name));
     else if (!deleteOpened(file.get()))
-        throw FileSystemError(operation::remove, GetLastError(), shownDest(folder, name));
-}
-
-// Whether `file` is a plain file with one name, standing at `name` in the held folder
-// itself (not another name of a file elsewhere, nor a link: Wine follows a link at the
-// name even when asked to open it itself, so where the handle leads decides).
-bool isPlainFileIn(const HeldFolder& folder, const std::wstring& name, HANDLE file)
-{
-    return isPlainFileAt(file, appendPath(folder.exact, name), appendPath(folder.canonical, name));
+        throw FileSystemError(operation::remove, GetLastError(), shownIn(folder, name));
 }
 
 // What stands at dest, opened for its attributes, when it is dest's own file.
@@ -257,42 +213,6 @@ UniqueFileHandle openDestsOwnFile(const HeldFolder& folder, const std::wstring& 
     if (old.handle && !isPlainFileIn(folder, name, old.handle.get()))
         old.handle.reset();
     return std::move(old.handle);
-}
-
-void removeCopiesLeftIn(const HeldFolder& folder)
-{
-    WIN32_FIND_DATAW entry;
-    const UniqueFindHandle find(FindFirstFileExW(
-        appendPath(folder.exact, std::wstring(copyMarker) + L"*" + copySuffix).c_str(),
-        FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-    for (BOOL more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &entry)) {
-        const std::wstring name = entry.cFileName;
-        if (!isCopyName(name))
-            continue;
-        const OpenedFile copy = openInFolder(folder.handle.get(), name,
-                                             DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                             shareAll, Disposition::OpenExisting);
-        if (copy.handle && isPlainFileIn(folder, name, copy.handle.get()))
-            deleteOpened(copy.handle.get());
-    }
-}
-
-// Readers may stay, writers may not. Attribute access too where the file allows it
-// (Wine refuses it on a read-only file), so that a read-only update file can be deleted
-// where the system has no deletion that ignores the attribute.
-OpenedFile openForInstall(const std::wstring& exact)
-{
-    constexpr DWORD access = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    OpenedFile file;
-    for (const DWORD attributes : {DWORD{FILE_WRITE_ATTRIBUTES}, DWORD{0}}) {
-        file.handle.reset(CreateFileW(exact.c_str(), access | attributes,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        file.error = file.handle ? ERROR_SUCCESS : GetLastError();
-        if (!isRefusal(file.error))
-            break;
-    }
-    return file;
 }
 
 } // namespace
@@ -322,8 +242,7 @@ FileLocked::FileLocked(std::wstring dest)
 }
 
 void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile file,
-                 std::vector<char>& copyBuffer, Durability& durability, const ListedFile* signedAs,
-                 BCRYPT_ALG_HANDLE sha256)
+                 const ListedFile* signedAs, InstallContext& context)
 {
     for (int tries = 0;; ++tries) {
         // Holding the update file, opened for deletion and sharing no writes, nobody
@@ -334,71 +253,15 @@ void installFile(const HeldFolder& folder, const std::wstring& name, UpdateFile 
         bool readOnly = false;
         if (file.opened && isWritable(folder, name, readOnly)) {
             // Two lines for the one replacing install: readers of earlier logs know them.
-            logLine("Remove it");
-            logLine("Move it");
-            if (tryInstall(file.opened.get(), folder, name, readOnly, copyBuffer, durability,
-                           signedAs, sha256) == ERROR_SUCCESS)
-                return removeUpdateFile(std::move(file.opened), folder, name, durability);
+            logLine(words::removeIt);
+            logLine(words::moveIt);
+            if (tryInstall(file.opened.get(), folder, name, readOnly, signedAs, context) ==
+                ERROR_SUCCESS)
+                return removeUpdateFile(std::move(file.opened), folder, name, context.durability);
         }
-        logNumber("File not writable!! Tries: ", tries);
+        logNumber(words::notWritable, tries);
         if (tries == lastTry)
-            throw FileLocked(shownDest(folder, name));
+            throw FileLocked(shownIn(folder, name));
         pauseBeforeNextTry();
     }
-}
-
-HeldFolder holdDestFolder(const std::wstring& exact)
-{
-    HeldFolder folder;
-    folder.exact = exact;
-    OpenedFile held = holdFolder(exact);
-    folder.handle = std::move(held.handle);
-    folder.openError = held.error;
-    if (folder.handle)
-        folder.canonical =
-            withRequestedNames(finalPathOf(folder.handle.get(), shownPath(exact)), exact);
-    return folder;
-}
-
-void readyToReceive(HeldFolder& folder, Durability& durability)
-{
-    if (!folder.handle || folder.receives)
-        return;
-    removeCopiesLeftIn(folder);
-    noteMoveInto(durability, folder.exact);
-    folder.receives = true;
-}
-
-UpdateFile openUpdateFile(const std::wstring& exact, const std::wstring& shown,
-                          const std::wstring& canonicalFolder, const std::wstring& name)
-{
-    UpdateFile file{exact, shown, appendPath(canonicalFolder, name), false, {}};
-    OpenedFile opened = openForInstall(exact);
-    if (opened.handle && isPlainFileAt(opened.handle.get(), exact, file.canonical)) {
-        file.ours = true;
-        file.opened = std::move(opened.handle);
-        return file;
-    }
-    // Refused outright (its owner has denied administrators): never moved by a name
-    // that could be pointed elsewhere meanwhile.
-    if (!opened.handle && opened.error != ERROR_SHARING_VIOLATION)
-        throw FileSystemError(operation::rename, opened.error, shown);
-    opened.handle.reset();
-    // A link, a shared name, or a file that another program holds: only looked at.
-    const UniqueFileHandle look = openToLook(exact, operation::weaklyCanonical, shown);
-    if (!look)
-        return file; // a link whose target is gone
-    const std::wstring leadsTo = withRequestedNames(finalPathOf(look.get(), shown), exact);
-    file.ours = opened.error == ERROR_SHARING_VIOLATION && sameFinalPath(leadsTo, file.canonical) &&
-                isPlainSingleFile(look.get());
-    file.canonical = leadsTo;
-    return file;
-}
-
-UniqueFileHandle reopen(const UpdateFile& file)
-{
-    OpenedFile again = openForInstall(file.exact);
-    if (again.handle && !isPlainFileAt(again.handle.get(), file.exact, file.canonical))
-        again.handle.reset();
-    return std::move(again.handle);
 }

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "fs/path_text.h"
+#include "log/log_words.h"
 
 #include <string>
 
 // The updater's own files in the update folder: the executable and its log, and any
 // other file named "Updater" with some extension (Updater.pdb). The walk leaves them
-// where they are; the log is one of them by this same rule.
-
-constexpr wchar_t logFileName[] = L"Updater.log";
-// Written only where the log could not be: that the last run's walk was done.
-constexpr wchar_t completionMarkName[] = L"Updater.done";
+// where they are; the log is one of them by this same rule (its name: log_words.h).
 
 // Whether a listed name is the log's, in any letter case: the one file system names it
 // so. Only the file that is the open log counts as the log (see isRunLog).

@@ -9,6 +9,7 @@
 #include "update/install.h"
 #include "update/tries.h"
 #include "update/write_rights.h"
+#include "log/log_words.h"
 
 #include <algorithm>
 
@@ -72,17 +73,12 @@ Reached reachFolder(const Destination& root, const std::wstring& relative, bool 
             return reached;
         }
         if (made)
-            logPath("Folder made=", reached.shown);
+            logPath(words::folderMade, reached.shown);
         reached.owned = std::move(next.handle);
         reached.at = reached.owned.get();
         reached.canonical = expected;
     }
     return reached;
-}
-
-bool isRefusal(DWORD code)
-{
-    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
 }
 
 // What became of one removal's try.
@@ -134,7 +130,7 @@ void removeListedFiles(const Destination& root, const std::vector<std::wstring>&
 {
     for (const std::wstring& relative : removals) {
         const std::wstring shown = joinPath(root.shown, relative);
-        logPath("remove=", shown);
+        logPath(words::remove, shown);
         const size_t separator = relative.rfind(L'\\');
         const std::wstring name =
             separator == std::wstring::npos ? relative : relative.substr(separator + 1);
@@ -150,13 +146,13 @@ void removeListedFiles(const Destination& root, const std::vector<std::wstring>&
             removal = tryRemoval(parent, name, shown, root.boundBy);
             if (removal != Removal::Refused)
                 break;
-            logNumber("File not writable!! Tries: ", tries);
+            logNumber(words::notWritable, tries);
             if (tries == lastTry)
                 throw FileLocked(shown);
             pauseBeforeNextTry();
         }
-        logLine(removal == Removal::Done   ? "Removed it"
-                : removal == Removal::Gone ? "Not there, nothing to do"
-                                           : "Not a plain file with one name, leave it");
+        logLine(removal == Removal::Done   ? words::removed
+                : removal == Removal::Gone ? words::notThere
+                                           : words::notPlain);
     }
 }

@@ -14,6 +14,7 @@
 #include "update/placement.h"
 #include "update/release_layout.h"
 #include "update/write_rights.h"
+#include "log/log_words.h"
 
 #include <windows.h>
 
@@ -54,8 +55,7 @@ struct Target {
     std::wstring canonical;
     bool resolved = false;
     HeldFolder folder; // the folder of the file at hand, held until the walk moves on
-    Durability durability;
-    std::vector<char> copyBuffer; // every install's data passes through it
+    InstallContext install;
     const SignedList* signedList = nullptr;
     std::unordered_set<std::wstring> installed; // relativePath of each listed file installed
 };
@@ -92,24 +92,24 @@ HeldFolder& holdFolderOf(Target& target, const std::wstring& exactDest, const st
 void applyFile(UpdateFile file, const Tree& tree, Target& target)
 {
     const std::wstring relativePath = lexicallyRelative(file.canonical, tree.canonicalUpdateDir);
-    logPath("relativePath=", relativePath);
+    logPath(words::relativePath, relativePath);
     // We run as administrator on a folder that the user can write to: a file reached
     // through a link to elsewhere must not be written anywhere but below the root.
     if (!file.ours || !staysBelowLexically(relativePath)) {
-        logLine("Outside of target, ignore it");
+        logLine(words::outsideTarget);
         return;
     }
     const ListedFile* signedAs = nullptr;
     if (target.signedList) {
         const auto listed = target.signedList->files.find(relativePath);
         if (listed == target.signedList->files.end()) {
-            logLine("Not in the signed list, ignore it");
+            logLine(words::notSigned);
             return;
         }
         signedAs = &listed->second;
     }
     const std::wstring shownDest = joinPath(target.dir, relativePath);
-    logPath("dest=", shownDest);
+    logPath(words::dest, shownDest);
     resolveTarget(target);
     const std::wstring exactDest = appendPath(target.exact, relativePath);
     const std::wstring name = fileName(exactDest);
@@ -130,9 +130,8 @@ void applyFile(UpdateFile file, const Tree& tree, Target& target)
         !letsAddAndDelete(folder.handle.get(), target.boundBy))
         throw FileSystemError(operation::rootFolder, ERROR_ACCESS_DENIED, parentPath(shownDest));
     // Only below the root: nothing of a folder elsewhere is ever deleted.
-    readyToReceive(folder, target.durability);
-    installFile(folder, name, std::move(file), target.copyBuffer, target.durability, signedAs,
-                target.signedList ? target.signedList->sha256.get() : nullptr);
+    readyToReceive(folder, target.install.durability);
+    installFile(folder, name, std::move(file), signedAs, target.install);
     if (signedAs)
         target.installed.insert(relativePath);
 }
@@ -154,7 +153,7 @@ void requireListedFilesInPlace(Target& target)
                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             throw FileSystemError(operation::signedList, GetLastError(), shown);
-        if (!holdsAsListed(file.get(), listed, list.sha256.get(), target.copyBuffer))
+        if (!holdsAsListed(file.get(), listed, list.sha256.get(), target.install.copyBuffer))
             throw FileSystemError(operation::signedList, ERROR_INVALID_DATA, shown);
     }
 }
@@ -263,14 +262,14 @@ void dealWithFolder(std::vector<Listing>& stack, const std::wstring& shown,
     std::wstring canonical;
     UniqueFileHandle held = holdWalkedFolder(exact, shown, canonical);
     if (tree.walked.count(caseFoldedKey(canonical)) != 0) {
-        logLine("Already walked, skip it");
+        logLine(words::alreadyWalked);
     } else if (!liesWithin(canonical, tree.canonicalUpdateDir)) {
         // Listing a tree elsewhere (a whole drive even) into a log that the user can
         // read, only to refuse every file in it, helps nobody.
-        logLine("Outside of target, ignore it");
+        logLine(words::outsideTarget);
     } else {
-        logLine("It's a directory, go down");
-        logPath("Step", shown);
+        logLine(words::directory);
+        logPath(words::step, shown);
         enter(stack, shown, canonical, std::move(held), tree);
     }
 }
@@ -295,11 +294,11 @@ void walkTree(const std::wstring& shownTop, UniqueFileHandle top, Tree& tree, Ta
         const std::wstring shown = appendPath(listing.folder.shown, name);
         const std::wstring exact = appendPath(listing.folder.exact, name);
         const std::wstring canonicalDir = listing.folder.canonical;
-        logPath("Sub path", shown);
+        logPath(words::subPath, shown);
         if (leadsToFolder(exact, attributes))
             dealWithFolder(stack, shown, exact, tree); // `listing` is not used after this
         else if (isOwnFile(name) || (isLogFileName(name) && isRunLog(exact)))
-            logLine("This is our exe or log, ignore it");
+            logLine(words::ownFile);
         else
             applyFile(openUpdateFile(exact, shown, canonicalDir, name), tree, target);
     }
@@ -314,7 +313,7 @@ void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
     if (signedList)
         makeListedFolders(root, signedList->folders);
     // The "Step" line comes first, whatever fails after it.
-    logPath("Step", updateDir);
+    logPath(words::step, updateDir);
     // Resolved once: neither the update folder nor the folders above it change while
     // the walk runs.
     Tree tree;
@@ -323,12 +322,13 @@ void applyUpdateTree(const std::wstring& updateDir, const Destination& root,
     target.path = root.path;
     target.boundBy = root.boundBy;
     target.signedList = signedList;
-    target.durability = std::move(standIns.durability);
+    target.install.durability = std::move(standIns.durability);
+    target.install.sha256 = signedList ? signedList->sha256.get() : nullptr;
     tree.plainListings = standIns.plainListings;
     UniqueFileHandle top =
         holdWalkedFolder(verbatimPath(updateDir), updateDir, tree.canonicalUpdateDir);
     walkTree(updateDir, std::move(top), tree, target);
-    flushAfterLastMove(target.durability);
+    flushAfterLastMove(target.install.durability);
     if (signedList) {
         requireListedFilesInPlace(target);
         // Only a release whose files all stand drops the files it no longer has.

@@ -1,6 +1,7 @@
 #include "helpers/harness.h"
 
 #include "fs/fs_error.h"
+#include "log/log_words.h"
 
 #include <gtest/gtest.h>
 
@@ -437,11 +438,11 @@ std::string runEndLines(const Sandbox& box)
 {
     const std::wstring launcher = box.root + L"\\Qorvath Launcher.exe";
     if (exists(launcher))
-        return logLines({"Preparing for exe launch", "Launched", "All done, exiting"});
-    return logLines({"Preparing for exe launch",
-                     "Launcher not started: GetFileAttributesW: " +
+        return logLines({words::preparing, words::launched, words::allDone});
+    return logLines({words::preparing,
+                     words::launcherNotStarted + std::string("GetFileAttributesW: ") +
                          systemMessage(ERROR_FILE_NOT_FOUND) + " " + logged(launcher),
-                     "Launched", "All done, exiting"});
+                     words::launched, words::allDone});
 }
 
 std::wstring failureText(const std::wstring& concerned)
@@ -471,25 +472,24 @@ void answerMessageBoxShowing(DWORD pid, const std::wstring& text, int button)
 
 std::string subPathLine(const std::wstring& path)
 {
-    return "Sub path" + logged(path);
+    return words::subPath + logged(path);
 }
 
 std::string walkLines(const Sandbox& sandbox, const std::wstring& folder)
 {
     const std::wstring walked = folder.empty() ? sandbox.updateDir : folder;
-    std::string lines = "Step" + logged(walked) + "\r\n";
+    std::string lines = words::step + logged(walked) + "\r\n";
     for (const std::wstring& name : listing(walked)) {
         const std::wstring path = walked + L"\\" + name;
         const std::wstring relative = path.substr(sandbox.updateDir.size() + 1);
         if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
-            lines += logLines({subPathLine(path), "It's a directory, go down"}) +
-                     walkLines(sandbox, path);
+            lines += logLines({subPathLine(path), words::directory}) + walkLines(sandbox, path);
         else if (relative == L"Updater.exe" || relative == L"Updater.log")
-            lines += logLines({subPathLine(path), "This is our exe or log, ignore it"});
+            lines += logLines({subPathLine(path), words::ownFile});
         else
-            lines += logLines({subPathLine(path), "relativePath=" + logged(relative),
-                               "dest=" + logged(sandbox.root + L"\\" + relative), "Remove it",
-                               "Move it"});
+            lines += logLines({subPathLine(path), words::relativePath + logged(relative),
+                               words::dest + logged(sandbox.root + L"\\" + relative),
+                               words::removeIt, words::moveIt});
     }
     return lines;
 }

@@ -73,18 +73,17 @@ TEST(DurabilitySeam, UpdateFileOnAnotherVolumeGoesOnlyAfterDestsVolumeIsFlushed)
     HeldFolder folder = holdDestFolder(L"\\\\?\\" + dest.path() + L"\\");
     ASSERT_TRUE(folder.handle) << folder.openError;
     std::vector<std::string> flushes;
-    Durability durability;
-    durability.flushVolume = [&](const std::wstring&) {
+    InstallContext context;
+    context.durability.flushVolume = [&](const std::wstring&) {
         flushes.push_back(readFile(source) == "new" ? "update file there" : "update file gone");
         return true;
     };
-    readyToReceive(folder, durability);
-    std::vector<char> buffer;
+    readyToReceive(folder, context.durability);
     installFile(folder, L"a.txt",
-                openUpdateFile(L"\\\\?\\" + source, source, box.updateDir, L"a.txt"), buffer,
-                durability);
+                openUpdateFile(L"\\\\?\\" + source, source, box.updateDir, L"a.txt"), nullptr,
+                context);
     EXPECT_EQ(readFile(source), "new") << "deleted before the flush";
-    flushAfterLastMove(durability);
+    flushAfterLastMove(context.durability);
     EXPECT_EQ(flushes, std::vector<std::string>{"update file there"});
     EXPECT_FALSE(exists(source));
     EXPECT_EQ(readFile(dest.path() + L"\\a.txt"), "new");

@@ -4,6 +4,7 @@
 // tests, and a second one that the updater does not know.
 #include "fs/fs_error.h"
 #include "helpers/harness.h"
+#include "log/log_words.h"
 #include "update/in_folder.h"
 #include "update/release_record.h"
 
@@ -43,7 +44,7 @@ struct RootRecord {
     UniqueFileHandle root_;
 };
 
-const char leftAlone[] = "Not a plain file with one name, leave it";
+const char* const leftAlone = words::notPlain;
 
 void freeLocalText(LPWSTR text)
 {
@@ -299,9 +300,9 @@ TEST_F(SignedUpdates, ReleaseMakesItsFoldersFirstAndDropsItsFilesLast)
     };
     EXPECT_TRUE(endsWith(
         run.log,
-        removal(L"\\bin\\old.dll", "Removed it") + removal(L"\\bin\\linked.dll", leftAlone) +
+        removal(L"\\bin\\old.dll", words::removed) + removal(L"\\bin\\linked.dll", leftAlone) +
             removal(L"\\bin\\hard.dll", leftAlone) + removal(L"\\bin\\folder.dll", leftAlone) +
-            removal(L"\\gone\\x.dll", "Not there, nothing to do") + runEndLines(box_)))
+            removal(L"\\gone\\x.dll", words::notThere) + runEndLines(box_)))
         << run.log;
     EXPECT_EQ(RootRecord(box_).release(), 5u);
     if (!runningUnderWine()) {
