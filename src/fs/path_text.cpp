@@ -238,6 +238,12 @@ bool sameFinalPath(const std::wstring& a, const std::wstring& b)
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+bool sameName(const std::wstring& a, const std::wstring& b)
+{
+    // The one comparison the file system makes, whether of names or of whole paths.
+    return sameFinalPath(a, b);
+}
+
 std::wstring caseFoldedKey(const std::wstring& finalPath)
 {
     std::wstring key = finalPath;

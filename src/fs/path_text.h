@@ -69,6 +69,10 @@ std::wstring withRequestedNames(const std::wstring& finalPath, const std::wstrin
 // to letter case.
 bool sameFinalPath(const std::wstring& a, const std::wstring& b);
 
+// Whether two names of entries of one folder name the same entry: Windows compares
+// names without regard to letter case.
+bool sameName(const std::wstring& a, const std::wstring& b);
+
 // A final path in upper case: a key under which paths that sameFinalPath takes for one
 // place are equal (for sets, and for names made from a path).
 std::wstring caseFoldedKey(const std::wstring& finalPath);

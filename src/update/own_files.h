@@ -13,7 +13,7 @@
 // so. Only the file that is the open log counts as the log (see isRunLog).
 inline bool isLogFileName(const std::wstring& name)
 {
-    return sameFinalPath(name, logFileName);
+    return sameName(name, logFileName);
 }
 
 // By the stem of the name exactly as listed: "updater.exe" (case) and "Updater.tar.gz"

@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <iostream>
 #include <cwctype>
 #include <cstdio>
 #include <cwchar>
@@ -293,6 +294,15 @@ testing::AssertionResult endsWith(const std::string& text, const std::string& en
            << text;
 }
 
+testing::AssertionResult startsWith(const std::string& text, const std::string& start)
+{
+    const bool starts = text.compare(0, start.size(), start) == 0;
+    return (starts ? testing::AssertionSuccess() : testing::AssertionFailure())
+           << "the text " << (starts ? "starts" : "does not start") << " with "
+           << testing::PrintToString(start) << ":\n"
+           << text;
+}
+
 int countOf(const std::string& text, const std::string& part)
 {
     int count = 0;
@@ -432,6 +442,13 @@ std::vector<std::wstring> splitLikeWindows(const std::wstring& commandLine)
     for (int i = 0; argv && i < count; ++i)
         args.emplace_back(argv.get()[i]);
     return args;
+}
+
+bool rowLeftOut(bool done, const std::string& why)
+{
+    if (!done)
+        std::cout << "row left out: " << why << "\n";
+    return !done;
 }
 
 std::string runEndLines(const Sandbox& box)

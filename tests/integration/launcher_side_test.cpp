@@ -233,7 +233,7 @@ TEST(LauncherHeader, DriveRootIsTheFolderItselfHoweverItIsWritten)
         writeFile(box.updateDir + L"\\a.txt", "new");
         startThroughHeader(root, box.updater, row.launcherFolder);
         const std::string log = waitForCompleteLog(box.log);
-        EXPECT_EQ(log.rfind("targetDir = " + logged(drive + L"\\") + "\r\n", 0), 0u) << log;
+        EXPECT_TRUE(startsWith(log, "targetDir = " + logged(drive + L"\\") + "\r\n"));
         EXPECT_EQ(readFile(drive + L"\\a.txt"), "new") << log;
     }
     removeTree(drive + L"\\resources");
@@ -320,7 +320,7 @@ TEST_F(SampleLauncher, ComesBackUpdatedAndRunsTheUpdaterOncePerUpdate)
             ASSERT_TRUE(waitUntil([&] { return exists(record); }));
         } else {
             const std::string firstRun = waitForCompleteLog(box.log);
-            EXPECT_EQ(firstRun.rfind("targetDir = " + logged(box.root) + "\r\n", 0), 0u);
+            EXPECT_TRUE(startsWith(firstRun, "targetDir = " + logged(box.root) + "\r\n"));
             EXPECT_TRUE(endsWith(firstRun, "All done, exiting\r\n"));
             ASSERT_TRUE(contains(firstRun, "Inside the update folder, ignore it"));
         }

@@ -48,7 +48,9 @@ TEST_F(PlantedLogLink, NameLeadingElsewhereIsNeverWrittenThroughAndTheRunComplet
         const std::wstring victim = box.base + L"\\victim.txt";
         const std::string content = "a file elsewhere that the user cannot write";
         writeFile(victim, content);
-        SKIP_ROW_UNLESS(row.plant(box, victim, &why));
+        std::string why;
+        if (rowLeftOut(row.plant(box, victim, &why), why))
+            continue;
         if (!row.dangling) {
             ASSERT_EQ(readFile(box.log), content) << "the name leads elsewhere";
         }
@@ -59,7 +61,7 @@ TEST_F(PlantedLogLink, NameLeadingElsewhereIsNeverWrittenThroughAndTheRunComplet
         EXPECT_EQ(readFile(victim), row.dangling ? "<missing>" : content);
         if (!row.logEverywhere && runningUnderWine())
             continue;
-        EXPECT_EQ(run.log.rfind("targetDir = ", 0), 0u) << run.log;
+        EXPECT_TRUE(startsWith(run.log, "targetDir = "));
         EXPECT_TRUE(endsWith(run.log, runEndLines(box)));
         const UniqueFileHandle log(CreateFileW(box.log.c_str(), 0, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,

@@ -218,7 +218,7 @@ TEST_F(Unelevated, TwinThatComesBackWithoutRightsAsksTheUserInsteadOfRelaunching
         EXPECT_NE(twin, started.pid) << "the first instance asked the user instead of Windows";
         EXPECT_LE(processesRunning(box_.updater).size(), 2u) << "the first instance and one twin";
         answerMessageBoxShowing(twin, retryText, IDCANCEL);
-        Sleep(1000);
+        quietPeriod(1000);
         EXPECT_LE(processesRunning(box_.updater).size(), 2u) << "a twin started after Cancel";
         EXPECT_EQ(waitForMessageBox(twin, 0), nullptr);
 

@@ -96,7 +96,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenAppliesTheTreeAndStarts
     waitUntil([&] { return readFile(box_.log) == waiting; });
     EXPECT_EQ(readFile(box_.log), waiting);
     // Nothing below the root changes while the launcher lives, and it is not killed.
-    Sleep(1000);
+    quietPeriod(1000);
     EXPECT_EQ(WaitForSingleObject(started.standin.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old");
     EXPECT_EQ(readFile(box_.log), waiting);
@@ -118,7 +118,7 @@ TEST_F(ProcessControl, CompleteRunWaitsForTheLauncherThenAppliesTheTreeAndStarts
     const std::string root(box_.root.begin(), box_.root.end());
     EXPECT_EQ(waitForFile(launcher_ + L".record"),
               "cwd=" + root + "\ncmdline=\"" + root + "\\Qorvath Launcher.exe\"\n");
-    EXPECT_EQ(launcherParent().rfind(std::to_string(started.pid) + " ", 0), 0u) << launcherParent();
+    EXPECT_TRUE(startsWith(launcherParent(), std::to_string(started.pid) + " "));
 }
 
 // Started by a launcher (or a first instance) without administrator rights, the update
@@ -210,7 +210,7 @@ TEST_F(ProcessControl, RunThatFailsEndsWithItsErrorExitCodeOneAndNoLauncher)
     EXPECT_EQ(log.find("\r\n", log.find(tail) + tail.size()), log.size() - 2)
         << "the error is the last line";
     EXPECT_EQ(readFile(moved + L"\\a.txt"), "new");
-    Sleep(500);
+    quietPeriod(500);
     EXPECT_EQ(launcherRecord(), "<missing>");
 }
 
@@ -314,7 +314,7 @@ TEST_F(ProcessControl, WithoutADesktopShellTheLauncherRunsAsItsStarterOrNotAtAll
                                        row.starterToken, row.shell),
                   row.notStarted);
         EXPECT_EQ(shellWasAskedFor, launcher_ + L"|" + box_.root);
-        Sleep(1000);
+        quietPeriod(1000);
         EXPECT_EQ(launcherRecord(), "<missing>") << "started all the same";
     }
 

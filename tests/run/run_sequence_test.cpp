@@ -56,7 +56,7 @@ TEST_F(RunSequence, CommandLineIsLoggedAsSplitAndTheRunEndsAsItMust)
         if (c.later.empty()) {
             EXPECT_EQ(run.log, head);
         } else {
-            EXPECT_EQ(run.log.rfind(head, 0), 0u) << run.log;
+            EXPECT_TRUE(startsWith(run.log, head));
             EXPECT_TRUE(contains(run.log.substr(head.size()), marked(c.later)));
         }
         EXPECT_EQ(readFile(box_.root + L"\\a.txt"), c.exitCode == 0 ? "new" : "<missing>");
@@ -83,8 +83,10 @@ TEST_F(RunSequence, LogHeldOrReadOnlyLosesTheLinesNotTheRun)
         nextRowSandbox();
         writeFile(box_.log, "kept");
         UniqueFileHandle holder;
+        std::string why;
         if (readOnly) {
-            SKIP_ROW_UNLESS(makeReadOnly(box_.log, &why));
+            if (rowLeftOut(makeReadOnly(box_.log, &why), why))
+                continue;
         } else {
             holder.reset(CreateFileW(box_.log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -137,7 +139,7 @@ TEST_F(RunSequence, RootThatLeadsNowhereStopsTheRunNamingIt)
         EXPECT_EQ(exitCodeOf(started.updater.get()), 1u);
         const std::string log = readFile(box_.log);
         const std::string lastLine = lastLineOf(log);
-        EXPECT_EQ(lastLine.rfind("Exception: weakly_canonical: ", 0), 0u) << log;
+        EXPECT_TRUE(startsWith(lastLine, "Exception: weakly_canonical: "));
         if (!root.empty()) {
             EXPECT_EQ(lastLine.substr(lastLine.size() - logged(root).size() - 2),
                       logged(root) + "\r\n");

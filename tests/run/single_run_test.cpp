@@ -48,13 +48,13 @@ TEST(SingleRun, TwoUpdatersStartedTogetherApplyEveryFileOnceAndStartTheLauncherO
     EXPECT_EQ(whereFilesStand(tree, box.updateDir, box.root).installed, files);
     // One run's log, whole: every file moved once, in one run, to its end.
     const std::string log = readFile(box.log);
-    EXPECT_EQ(log.rfind("targetDir = ", 0), 0u) << log.substr(0, 200);
+    EXPECT_TRUE(startsWith(log, "targetDir = "));
     EXPECT_EQ(countOf(log, "targetDir = "), 1);
     EXPECT_EQ(countOf(log, "Move it\r\n"), files);
     EXPECT_TRUE(endsWith(log, runEndLines(box)));
     // The launcher: once, however long a second start would take to show.
     waitForFile(launcher + L".record");
-    Sleep(1000);
+    quietPeriod(1000);
     EXPECT_EQ(countOf(readFile(launcher + L".record"), "cwd="), 1);
 }
 
@@ -128,7 +128,7 @@ TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
             options.args = inQuotes(box.root) + L" second";
             options.end = L"event:" + secondsParentEnds;
             second = startThroughStandin(box, options);
-            Sleep(500); // the second is waiting for the folder
+            quietPeriod(500); // the second is waiting for the folder
             EXPECT_EQ(WaitForSingleObject(second.updater.get(), 0),
                       static_cast<DWORD>(WAIT_TIMEOUT));
         }
@@ -137,7 +137,7 @@ TEST(SingleRun, SecondRunTakesOverFromAFirstThatWasKilled)
         if (secondWaits) {
             ASSERT_TRUE(waitForLog(box, "File to remove: second\r\nupdateDir"));
             const Started third = startWithoutParent(box, inQuotes(box.root));
-            Sleep(500);
+            quietPeriod(500);
             EXPECT_EQ(WaitForSingleObject(third.updater.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
                 << "a third run beside the second";
             SetEvent(endSecondsParent.get());

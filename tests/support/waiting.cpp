@@ -13,3 +13,8 @@ DWORD scaledTimeout(DWORD milliseconds)
     const double scaled = milliseconds * factor;
     return scaled >= 4.0e9 ? INFINITE - 1 : static_cast<DWORD>(scaled);
 }
+
+void quietPeriod(DWORD milliseconds)
+{
+    Sleep(scaledTimeout(milliseconds));
+}

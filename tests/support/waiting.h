@@ -9,6 +9,11 @@
 // end, and must not fail one that is merely slow.
 DWORD scaledTimeout(DWORD milliseconds);
 
+// Waits for `milliseconds` (scaled) in which something must not happen (a second
+// launcher, a file changed, a process gone): a loaded host gets the longer time that it
+// needs to show what a quiet one shows sooner.
+void quietPeriod(DWORD milliseconds);
+
 // Polls until `done` holds; false when it does not within the time limit (scaled). A
 // limit of 0 looks once.
 template <typename Done> bool waitUntil(Done done, DWORD timeoutMs = 10000)

@@ -185,7 +185,7 @@ TEST_F(SignedUpdates, ListThatIsNotThePublishersStopsTheRunBeforeAnythingMoves)
         }
         const RunResult run = runRefused(box, inQuotes(box.root), listOf(box));
         EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_EQ(lastLineOf(run.log).rfind("Exception: signed_list: ", 0), 0u) << run.log;
+        EXPECT_TRUE(startsWith(lastLineOf(run.log), "Exception: signed_list: "));
         EXPECT_FALSE(contains(run.log, "Sub path")) << "walked";
         EXPECT_EQ(readFile(box.root + L"\\bin\\x.dll"), "old x");
         EXPECT_FALSE(exists(box.root + L"\\readme.txt"));

@@ -186,8 +186,8 @@ TEST(UpdateWalkErrors, UnreadableFolderRaisesTheListingError)
         EXPECT_EQ(error.operation(), "directory_iterator::directory_iterator");
         EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
         EXPECT_EQ(error.path(), missing);
-        EXPECT_EQ(std::string(error.what()).rfind("directory_iterator::directory_iterator: ", 0),
-                  0u);
+        EXPECT_TRUE(
+            startsWith(std::string(error.what()), "directory_iterator::directory_iterator: "));
     }
 }
 
