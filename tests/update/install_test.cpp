@@ -16,10 +16,41 @@
 
 namespace {
 
+struct DestScene;
+
 class Replacement : public SandboxTest {
 protected:
     Started start() { return startWithoutParent(box_, inQuotes(box_.root)); }
+    void expectReplacement(const DestScene& row);
 };
+
+// Who holds dest or the update file, how, and for how long.
+struct Holder {
+    const char* what;
+    bool updateFileHeld = false; // else dest
+    DWORD access = GENERIC_READ;
+    DWORD share = 0;
+    bool letGo = false;       // about 0.8 s after the first refused try; else held throughout
+    bool refusedFirst = true; // before any step of the install; else only the rename is
+};
+Holder holdingDest(const char* what, DWORD access, DWORD share)
+{
+    return {what, false, access, share};
+}
+Holder holdingUpdateFile(const char* what, DWORD access, DWORD share)
+{
+    return {what, true, access, share};
+}
+Holder lettingGo(Holder holder)
+{
+    holder.letGo = true;
+    return holder;
+}
+Holder refusingOnlyTheRename(Holder holder)
+{
+    holder.refusedFirst = false;
+    return holder;
+}
 
 } // namespace
 
@@ -34,23 +65,17 @@ protected:
 // file stays, and of the files around it only those listed before it were installed.
 TEST_F(Replacement, HeldDestOrUpdateFileIsTriedAgainUntilLetGoOrTheTriesRunOut)
 {
-    const struct {
-        const char* what;
-        bool updateFileHeld; // else dest
-        DWORD access;
-        DWORD share;
-        bool letGo;
-        bool refusedFirst; // before any step of the install; else the rename is refused
-    } holders[] = {
-        {"dest locked, let go", false, GENERIC_READ, 0, true, true},
-        {"dest's attributes read, let go", false, FILE_READ_ATTRIBUTES, shareAll, true, false},
-        {"dest locked through every try", false, GENERIC_READ, 0, false, true},
-        {"dest read, sharing reads and writes", false, GENERIC_READ,
-         FILE_SHARE_READ | FILE_SHARE_WRITE, false, true},
-        {"update file scanned, let go", true, GENERIC_READ, FILE_SHARE_READ, true, true},
-        {"update file scanned throughout", true, GENERIC_READ, FILE_SHARE_READ, false, true},
-        {"update file written, let go", true, GENERIC_WRITE, shareAll, true, true},
-        {"update file written throughout", true, GENERIC_WRITE, shareAll, false, true},
+    const Holder holders[] = {
+        lettingGo(holdingDest("dest locked, let go", GENERIC_READ, 0)),
+        refusingOnlyTheRename(lettingGo(
+            holdingDest("dest's attributes read, let go", FILE_READ_ATTRIBUTES, shareAll))),
+        holdingDest("dest locked through every try", GENERIC_READ, 0),
+        holdingDest("dest read, sharing reads and writes", GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE),
+        lettingGo(holdingUpdateFile("update file scanned, let go", GENERIC_READ, FILE_SHARE_READ)),
+        holdingUpdateFile("update file scanned throughout", GENERIC_READ, FILE_SHARE_READ),
+        lettingGo(holdingUpdateFile("update file written, let go", GENERIC_WRITE, shareAll)),
+        holdingUpdateFile("update file written throughout", GENERIC_WRITE, shareAll),
     };
     for (const auto& holder : holders) {
         SCOPED_TRACE(holder.what);
@@ -105,22 +130,70 @@ TEST_F(Replacement, HeldDestOrUpdateFileIsTriedAgainUntilLetGoOrTheTriesRunOut)
     }
 }
 
-// What stands where the update file goes: nothing (no probe refused), a read-only file
-// (no obstacle: it is being replaced by its new version; Wine run by root ignores the
-// attribute, so the suite runs this test as an ordinary user too), a folder (refused at
-// every probe: four tries, the message), no folder to hold it (the move fails at once,
-// loudly). Where the run stops, the update file stays.
-TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStopsTheRun)
+namespace {
+
+// What stands where the update file goes, and how the run ends.
+struct DestScene {
+    const char* what;
+    const wchar_t* name; // below the update folder and the root
+    std::function<bool(const std::wstring& dest, std::string* why)> prepare;
+    std::string stop; // the log's end after dest's line; none: a complete run
+};
+
+std::string fourRefusals()
 {
-    std::string fourRefusals;
+    std::string refusals;
     for (int tries = 0; tries < 4; ++tries)
-        fourRefusals += "File not writable!! Tries: " + std::to_string(tries) + "\r\n";
-    const struct {
-        const char* what;
-        const wchar_t* name; // below the update folder and the root
-        std::function<bool(const std::wstring& dest, std::string* why)> prepare;
-        std::string stop; // the log's end after dest's line; none: a complete run
-    } rows[] = {
+        refusals += "File not writable!! Tries: " + std::to_string(tries) + "\r\n";
+    return refusals;
+}
+
+} // namespace
+
+// Runs the update of one file onto `row`'s scene, in a sandbox of its own; where the
+// run stops, the update file stays.
+void Replacement::expectReplacement(const DestScene& row)
+{
+    SCOPED_TRACE(row.what);
+    nextRowSandbox();
+    const std::wstring dest = box_.root + L"\\" + row.name;
+    const std::wstring source = box_.updateDir + L"\\" + row.name;
+    std::string why;
+    if (rowLeftOut(row.prepare(dest, &why), why))
+        return;
+    makeDirs(source.substr(0, source.rfind(L'\\')));
+    writeFile(source, "new");
+    const std::vector<std::wstring> rootBefore = listing(box_.root);
+    Started started = start();
+    if (!row.stop.empty())
+        answerMessageBoxShowing(started.pid, failureText(dest));
+    EXPECT_EQ(exitCodeOf(started.updater.get()), row.stop.empty() ? 0u : 1u);
+    const std::string log = readFile(box_.log);
+    if (row.stop.empty()) {
+        EXPECT_FALSE(contains(log, "File not writable"));
+        EXPECT_TRUE(endsWith(log, runEndLines(box_)));
+        EXPECT_EQ(readFile(dest), "new");
+        const std::vector<std::wstring> names = listing(dest.substr(0, dest.rfind(L'\\')));
+        EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                [&](const std::wstring& name) {
+                                    return lstrcmpiW(name.c_str(), fileName(dest).c_str()) == 0;
+                                }),
+                  1)
+            << "dest's file is not the one replaced";
+        SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+    } else {
+        EXPECT_TRUE(endsWith(log, "dest=" + logged(dest) + "\r\n" + row.stop));
+        EXPECT_EQ(listing(box_.root), rootBefore) << "something made in the root";
+    }
+    EXPECT_EQ(readFile(source), row.stop.empty() ? "<missing>" : "new");
+}
+
+// Nothing at dest (no probe refused), the same file under other letter cases, or a
+// read-only file (no obstacle: it is being replaced by its new version; Wine run by
+// root ignores the attribute, so the suite runs this test as an ordinary user too).
+TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplaced)
+{
+    const DestScene rows[] = {
         {"nothing", L"new.txt", [](const std::wstring&, std::string*) { return true; }, ""},
         {"a file under other letter cases", L"bin\\x.dll",
          [this](const std::wstring&, std::string*) {
@@ -135,51 +208,29 @@ TEST_F(Replacement, NothingOrAReadOnlyFileAtDestIsReplacedAFolderOrNoFolderStops
              return makeReadOnly(dest, why);
          },
          ""},
+    };
+    for (const DestScene& row : rows)
+        expectReplacement(row);
+}
+
+// A folder at dest (refused at every probe: four tries, the message), or no folder to
+// hold it (the move fails at once, loudly).
+TEST_F(Replacement, FolderAtDestOrNoFolderToHoldItStopsTheRun)
+{
+    const DestScene rows[] = {
         {"a folder", L"data",
          [](const std::wstring& dest, std::string*) {
              makeDirs(dest);
              return true;
          },
-         fourRefusals},
+         fourRefusals()},
         {"no folder to hold it", L"newdir\\f.txt",
          [](const std::wstring&, std::string*) { return true; },
          logLines({"Remove it", "Move it",
                    "Exception: rename: " + systemMessage(ERROR_PATH_NOT_FOUND)})},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        nextRowSandbox();
-        const std::wstring dest = box_.root + L"\\" + row.name;
-        const std::wstring source = box_.updateDir + L"\\" + row.name;
-        std::string why;
-        if (rowLeftOut(row.prepare(dest, &why), why))
-            continue;
-        makeDirs(source.substr(0, source.rfind(L'\\')));
-        writeFile(source, "new");
-        const std::vector<std::wstring> rootBefore = listing(box_.root);
-        Started started = start();
-        if (!row.stop.empty())
-            answerMessageBoxShowing(started.pid, failureText(dest));
-        EXPECT_EQ(exitCodeOf(started.updater.get()), row.stop.empty() ? 0u : 1u);
-        const std::string log = readFile(box_.log);
-        if (row.stop.empty()) {
-            EXPECT_FALSE(contains(log, "File not writable"));
-            EXPECT_TRUE(endsWith(log, runEndLines(box_)));
-            EXPECT_EQ(readFile(dest), "new");
-            const std::vector<std::wstring> names = listing(dest.substr(0, dest.rfind(L'\\')));
-            EXPECT_EQ(std::count_if(names.begin(), names.end(),
-                                    [&](const std::wstring& name) {
-                                        return lstrcmpiW(name.c_str(), fileName(dest).c_str()) == 0;
-                                    }),
-                      1)
-                << "dest's file is not the one replaced";
-            SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
-        } else {
-            EXPECT_TRUE(endsWith(log, "dest=" + logged(dest) + "\r\n" + row.stop));
-            EXPECT_EQ(listing(box_.root), rootBefore) << "something made in the root";
-        }
-        EXPECT_EQ(readFile(source), row.stop.empty() ? "<missing>" : "new");
-    }
+    for (const DestScene& row : rows)
+        expectReplacement(row);
 }
 
 // Every install is a copy, on this volume as on another (a launcher installed there), and
