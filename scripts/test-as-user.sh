@@ -17,7 +17,8 @@ if ! id "$user" >/dev/null 2>&1; then
   exit 77
 fi
 home=$(getent passwd "$user" | cut -d: -f6)
-work=$home/$(basename "$build")
+# One folder for each build: two checkouts' suites run side by side.
+work=$home/$(basename "$build")-$(printf '%s' "$build" | cksum | cut -d' ' -f1)
 mkdir -p "$work/bin"
 find "$build/bin" -maxdepth 1 -type f \( -name '*.exe' -o -name '*.dll' \) -exec cp -f {} "$work/bin/" \;
 cp -f "$here/wine-run.sh" "$here/wine-prefix.sh" "$work/"

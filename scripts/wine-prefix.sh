@@ -6,9 +6,10 @@
 # Usage: wine-prefix.sh PREFIX LOADER
 set -e
 prefix=$1 loader=$2
-# Each user's own folders: another user's cannot be written.
-mine=""
-[ "$(id -u)" = 0 ] || mine="-$(id -un)"
+# Each prefix's own folders (two checkouts run their suites side by side), and each
+# user's: another user's cannot be written.
+mine="-$(printf '%s' "$prefix" | cksum | cut -d' ' -f1)"
+[ "$(id -u)" = 0 ] || mine="$mine-$(id -un)"
 drives() {
   mkdir -p "/dev/shm/qorvath-updater-tests$mine" "/dev/shm/qorvath-updater-root$mine" "$prefix/dosdevices"
   ln -sfn "/dev/shm/qorvath-updater-tests$mine" "$prefix/dosdevices/s:"
