@@ -6,14 +6,8 @@ prefix=$1 loader=$2
 shift 2
 export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 [ -f "$prefix/.ready" ] || "$(dirname "$0")/wine-prefix.sh" "$prefix" "$loader"
-# Drive T: is a volume of 1 MiB, where a copy runs out of room (tests skip it where
-# this host cannot mount one).
-# Each prefix's own: two checkouts fill theirs side by side.
-small=/dev/shm/qorvath-updater-small-$(printf '%s' "$prefix" | cksum | cut -d' ' -f1)
-if ! mountpoint -q "$small" 2>/dev/null; then
-  mkdir -p "$small"
-  mount -t tmpfs -o size=1m qorvath-updater-small "$small" 2>/dev/null || true
-fi
+# Drive T: is a volume of 1 MiB, where a copy runs out of room.
+small=$("$(dirname "$0")/small-volume.sh" "$prefix")
 [ "$(readlink "$prefix/dosdevices/t:" 2>/dev/null)" = "$small" ] ||
   ln -sfn "$small" "$prefix/dosdevices/t:"
 # Keep the prefix's server alive between the many short test programs: starting it
