@@ -1,6 +1,7 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "log/log_words.h"
 #include "log/run_log.h"
 #include "run/command_line.h"
 #include "run/elevation.h"
@@ -16,7 +17,6 @@
 #include "update/release_record.h"
 #include "update/walk.h"
 #include "update/write_rights.h"
-#include "log/log_words.h"
 
 #include <windows.h>
 

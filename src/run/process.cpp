@@ -4,11 +4,11 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "log/log_words.h"
 #include "log/run_log.h"
 #include "run/desktop_shell.h"
 #include "run/elevation.h"
 #include "run/messages.h"
-#include "log/log_words.h"
 
 #include <tlhelp32.h>
 

@@ -130,6 +130,7 @@ bool parseListText(const std::string& signedPart, ListContent& content)
         std::wstring path;
         const bool isFolder = v2 && startsWith(line, list_text::folder);
         if (isFolder || (v2 && startsWith(line, list_text::remove))) {
+            static_assert(sizeof list_text::folder == sizeof list_text::remove, "one length");
             path = widened(line.substr(sizeof list_text::folder - 1));
             if (!isPlainPathBelowRoot(path))
                 return false;

@@ -3,19 +3,19 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "log/log_words.h"
 #include "log/run_log.h"
 #include "update/administrators_sid.h"
 #include "update/in_folder.h"
 #include "update/install.h"
 #include "update/tries.h"
 #include "update/write_rights.h"
-#include "log/log_words.h"
 
 #include <algorithm>
 
 namespace {
 
-// stoppedOnLink, which not every toolchain's headers name: "The create
+// ERROR_STOPPED_ON_SYMLINK, which not every toolchain's headers name: "The create
 // operation stopped after reaching a symbolic link".
 constexpr DWORD stoppedOnLink = 681;
 
@@ -95,8 +95,8 @@ Removal tryRemoval(const Reached& parent, const std::wstring& name, const std::w
     if (!file.handle && isMissingPathError(file.error))
         return Removal::Gone;
     if (!file.handle) {
-        bool made = false;
-        if (holdFolderIn(parent.at, name, false, nullptr, made).handle)
+        bool madeNone = false;
+        if (holdFolderIn(parent.at, name, false, nullptr, madeNone).handle)
             return Removal::NotPlain; // a folder
         if (isRefusal(file.error))
             return Removal::Refused;

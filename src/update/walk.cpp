@@ -6,6 +6,7 @@
 #include "fs/file_identity.h"
 #include "fs/fs_error.h"
 #include "fs/path_text.h"
+#include "log/log_words.h"
 #include "log/run_log.h"
 #include "update/durability.h"
 #include "update/in_folder.h"
@@ -14,7 +15,6 @@
 #include "update/placement.h"
 #include "update/release_layout.h"
 #include "update/write_rights.h"
-#include "log/log_words.h"
 
 #include <windows.h>
 
