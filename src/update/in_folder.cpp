@@ -16,13 +16,12 @@ extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE, PIO_STATUS_BLOCK, PVOID, 
 namespace {
 
 // Of the native API, whose headers differ between toolchains.
-constexpr ULONG caseInsensitive = 0x40; // OBJ_CASE_INSENSITIVE
-constexpr ULONG synchronousIo = 0x20;   // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG nonDirectory = 0x40;    // FILE_NON_DIRECTORY_FILE
-constexpr ULONG directoryOnly = 0x1;    // FILE_DIRECTORY_FILE
-constexpr ULONG openOrCreate = 3;       // FILE_OPEN_IF
-constexpr ULONG_PTR fileCreated = 2;    // FILE_CREATED, in IO_STATUS_BLOCK.Information
-constexpr unsigned long statusNotADirectory = 0xC0000103;
+constexpr ULONG caseInsensitive = 0x40;        // OBJ_CASE_INSENSITIVE
+constexpr ULONG synchronousIo = 0x20;          // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG nonDirectory = 0x40;           // FILE_NON_DIRECTORY_FILE
+constexpr ULONG directoryOnly = 0x1;           // FILE_DIRECTORY_FILE
+constexpr ULONG openOrCreate = 3;              // FILE_OPEN_IF
+constexpr ULONG_PTR fileCreated = 2;           // FILE_CREATED, in IO_STATUS_BLOCK.Information
 constexpr ULONG openReparsePoint = 0x00200000; // FILE_OPEN_REPARSE_POINT
 constexpr ULONG fileRenameInformation = 10;    // FILE_INFORMATION_CLASS
 constexpr ULONG fileRenameInformationEx = 65;  // FILE_INFORMATION_CLASS
@@ -131,9 +130,7 @@ OpenedFile createInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK a
         status = create();
     }
     if (status < 0)
-        return {{},
-                static_cast<unsigned long>(status) == statusNotADirectory ? ERROR_DIRECTORY
-                                                                          : win32Error(status)};
+        return {{}, win32Error(status)}; // a file where a folder is asked for: ERROR_DIRECTORY
     if (information)
         *information = io.Information;
     return {UniqueFileHandle(file), ERROR_SUCCESS};
