@@ -56,8 +56,7 @@ UniqueFileHandle holdOwnUpdateFolder(const std::wstring& workingFolder, std::wst
 bool isPlacedAsUpdateFolder(const std::wstring& finalPath)
 {
     const std::wstring resources = parentPath(finalPath);
-    return sameName(fileName(finalPath), L"update") &&
-           sameName(fileName(resources), L"resources");
+    return sameName(fileName(finalPath), L"update") && sameName(fileName(resources), L"resources");
 }
 
 HeldRoot holdRootAboveUpdateFolder(const std::wstring& targetDir,
