@@ -312,6 +312,25 @@ TEST_F(SignedUpdates, ReleaseMakesItsFoldersFirstAndDropsItsFilesLast)
     }
 }
 
+// A folder that the list names and that stands in the root as a link (to a folder
+// elsewhere, or a junction on Windows) stops the run before anything is installed,
+// naming it; nothing lands where it leads.
+TEST_F(SignedUpdates, ListedFolderThatIsALinkStopsTheRunBeforeAnythingIsInstalled)
+{
+    makeDirs(box_.updateDir + L"\\locale");
+    writeFile(box_.updateDir + L"\\locale\\de.txt", "de");
+    const std::wstring elsewhere = box_.base + L"\\elsewhere";
+    makeDirs(elsewhere);
+    SKIP_UNLESS(makeFolderLink(elsewhere, box_.root + L"\\locale", &why));
+    SKIP_UNLESS(sign(box_, "publisher", 5, &why));
+    const std::wstring link = box_.root + L"\\locale";
+    const RunResult run = runRefused(box_, inQuotes(box_.root), link);
+    EXPECT_TRUE(startsWith(lastLineOf(run.log), "Exception: create_directory: ")) << run.log;
+    EXPECT_TRUE(endsWith(run.log, " " + logged(link) + "\r\n"));
+    EXPECT_EQ(listing(elsewhere).size(), 0u);
+    EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old x");
+}
+
 // A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
 // 1 MiB: refused as not the publisher's before a byte is copied (a copy would run out
 // of room first).
