@@ -21,7 +21,7 @@ home=$(getent passwd "$user" | cut -d: -f6)
 work=$home/$(basename "$build")-$(printf '%s' "$build" | cksum | cut -d' ' -f1)
 mkdir -p "$work/bin"
 find "$build/bin" -maxdepth 1 -type f \( -name '*.exe' -o -name '*.dll' \) -exec cp -f {} "$work/bin/" \;
-cp -f "$here/wine-run.sh" "$here/wine-prefix.sh" "$work/"
+cp -f "$here/wine-run.sh" "$here/wine-prefix.sh" "$here/small-volume.sh" "$work/"
 chown -R "$user" "$work"
 exec runuser -u "$user" -- env HOME="$home" "$work/wine-run.sh" "$work/wineprefix" "$loader" \
   "$work/bin/updater_tests.exe" --gtest_filter="$filter"
