@@ -18,6 +18,17 @@ root=$base/root
 bin=$base/bin
 build=$here/build/mingw-x86_64-wine10
 
+# Inside the root, a checkout under /tmp would stand inside the run's own /tmp, where Wine
+# 10 takes the update files and their destinations for two volumes (and without that
+# /tmp its server spun): the run says so rather than fail for the place alone.
+case "$here/" in
+  /tmp/*)
+    echo "=== runtimes"
+    echo "not run under Wine 10: the checkout is under /tmp; to try again: from a checkout elsewhere"
+    exit 0
+    ;;
+esac
+
 # The archive of this machine's own Debian sources.
 mirror() {
   local uri
