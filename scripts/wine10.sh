@@ -77,10 +77,10 @@ EOF
   chmod +x "$bin/$program"
 done
 
-# A /tmp of the run's own (Wine's server keeps its socket there; a checkout under the
-# host's /tmp is bound inside it), the checkout at its own path, the devices (the
-# scratch drives and the small volume are in /dev/shm) and the processes, for as long as
-# the run lasts.
+# A /tmp of the run's own (Wine's server keeps its socket there), the checkout at its
+# own path, the host's /dev/shm (the scratch drives and the small volume) and the
+# processes, for as long as the run lasts. The root keeps its own device nodes: the
+# host's /dev is never bound into a folder that a removal of build/ could reach.
 mounted=()
 # Usage: bind TARGET MOUNT_ARGUMENTS...
 bind() {
@@ -100,7 +100,7 @@ prefix=$build/wineprefix
 "$here/scripts/small-volume.sh" "$prefix" >/dev/null
 bind /tmp -t tmpfs wine10-tmp
 bind /proc -t proc proc
-bind /dev --rbind /dev
+bind /dev/shm --rbind /dev/shm
 bind "$here" --bind "$here"
 
 cmake --preset mingw-x86_64 -B "$build" -DWINE_LOADER="$bin/wine64" >/dev/null
