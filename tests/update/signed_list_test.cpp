@@ -236,17 +236,30 @@ TEST_F(SignedUpdates, FilesChangedOrAddedAfterSigningAreNotInstalled)
     EXPECT_EQ(listing(changed.root + L"\\bin"), std::vector<std::wstring>{L"x.dll"})
         << "a copy left behind";
 
-    const Sandbox removed = makeSandbox(box_.base + L"-removed");
-    makeScene(removed);
-    SKIP_UNLESS(sign(removed, "publisher", 5, &why));
-    DeleteFileW((removed.updateDir + L"\\readme.txt").c_str());
-    const std::wstring missing = removed.root + L"\\readme.txt";
-    const RunResult stopped = runRefused(removed, inQuotes(removed.root), missing);
-    EXPECT_EQ(lastLineOf(stopped.log),
-              "Exception: signed_list: " + systemMessage(ERROR_FILE_NOT_FOUND) + " " +
-                  logged(missing) + "\r\n");
-    EXPECT_EQ(readFile(removed.root + L"\\bin\\x.dll"), "new x");
-    EXPECT_EQ(RootRecord(removed).release(), 0u);
+    // A listed file gone from the update folder: no earlier run installed it, whether the
+    // root lacks it or still holds its old version.
+    const struct {
+        const wchar_t* gone;
+        const wchar_t* stays; // installed meanwhile
+        DWORD error;
+    } rows[] = {
+        {/*gone=*/L"\\readme.txt", /*stays=*/L"\\bin\\x.dll", /*error=*/ERROR_FILE_NOT_FOUND},
+        {/*gone=*/L"\\bin\\x.dll", /*stays=*/L"\\readme.txt", /*error=*/ERROR_INVALID_DATA},
+    };
+    for (const auto& row : rows) {
+        const Sandbox removed = makeSandbox(box_.base + L"-removed" + std::to_wstring(row.error));
+        makeScene(removed);
+        SKIP_UNLESS(sign(removed, "publisher", 5, &why));
+        const std::string before = readFile(removed.root + row.gone);
+        DeleteFileW((removed.updateDir + row.gone).c_str());
+        const std::wstring missing = removed.root + row.gone;
+        const RunResult stopped = runRefused(removed, inQuotes(removed.root), missing);
+        EXPECT_EQ(lastLineOf(stopped.log), "Exception: signed_list: " + systemMessage(row.error) +
+                                               " " + logged(missing) + "\r\n");
+        EXPECT_EQ(readFile(missing), before) << "the old file stays";
+        EXPECT_TRUE(startsWith(readFile(removed.root + row.stays), "new "));
+        EXPECT_EQ(RootRecord(removed).release(), 0u);
+    }
 }
 
 // A release that adds a folder and drops files is applied whole: the folders it needs
