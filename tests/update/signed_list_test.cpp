@@ -346,7 +346,7 @@ TEST_F(SignedUpdates, ListedFolderThatIsALinkStopsTheRunBeforeAnythingIsInstalle
 
 // A sparse stand-in of 4 MiB for a file listed at 5 bytes, in a root on a volume of
 // 1 MiB: refused as not the publisher's before a byte is copied (a copy would run out
-// of room first).
+// of room first), though its first bytes are the listed ones.
 TEST_F(SignedUpdates, StandInOfAnotherSizeIsRefusedBeforeItsCopy)
 {
     std::wstring small;
@@ -359,9 +359,12 @@ TEST_F(SignedUpdates, StandInOfAnotherSizeIsRefusedBeforeItsCopy)
         const UniqueFileHandle standIn(CreateFileW((box.updateDir + L"\\bin\\x.dll").c_str(),
                                                    GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                                    nullptr));
+        // The listed bytes first: only its size tells it from the publisher's file.
+        DWORD written = 0;
         LARGE_INTEGER end = {};
         end.QuadPart = 4 << 20;
-        ASSERT_TRUE(SetFilePointerEx(standIn.get(), end, nullptr, FILE_BEGIN) &&
+        ASSERT_TRUE(WriteFile(standIn.get(), "new x", 5, &written, nullptr) &&
+                    SetFilePointerEx(standIn.get(), end, nullptr, FILE_BEGIN) &&
                     SetEndOfFile(standIn.get()));
     }
     const RunResult run = runRefused(box, inQuotes(box.root), dest);
