@@ -1,4 +1,5 @@
 #include "update/release_record.h"
+#include "update/release_record_seams.h"
 
 #include "common/unique_any.h"
 #include "fs/file_identity.h"
@@ -53,12 +54,18 @@ unsigned long long recordedRelease(HANDLE root, const std::wstring& shownRoot)
 
 void recordRelease(HANDLE root, const std::wstring& shownRoot, unsigned long long release)
 {
+    recordReleaseUnder(releaseRecordKey, root, shownRoot, release);
+}
+
+void recordReleaseUnder(const wchar_t* keyPath, HANDLE root, const std::wstring& shownRoot,
+                        unsigned long long release)
+{
     const std::wstring name = releaseRecordName(root, shownRoot);
     UniqueKey key;
     // Made by an administrator below HKLM\SOFTWARE: the access list it inherits lets
     // users read it, and only administrators and the system change it.
     LSTATUS status =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, releaseRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS)
         status = RegSetValueExW(key.get(), name.c_str(), 0, REG_QWORD,

@@ -7,6 +7,7 @@
 #include "log/log_words.h"
 #include "update/in_folder.h"
 #include "update/release_record.h"
+#include "update/release_record_seams.h"
 
 #include <gtest/gtest.h>
 
@@ -205,6 +206,29 @@ TEST_F(SignedUpdates, RecordThatIsNoReleaseNumberStopsTheRunBeforeAnythingMoves)
                   logged(box_.root) + "\r\n");
     EXPECT_FALSE(contains(run.log, "Sub path")) << "walked";
     EXPECT_EQ(readFile(box_.root + L"\\bin\\x.dll"), "old x");
+}
+
+// A record that cannot be written fails the run, naming the root: a release applied but
+// not recorded could be replayed over a newer one without a word.
+TEST(ReleaseRecordSeam, RecordThatCannotBeWrittenThrowsNamingTheRoot)
+{
+    const Sandbox box = makeSandbox();
+    const std::wstring parent = L"SOFTWARE\\Qorvath\\" + uniqueName(L"volatile");
+    HKEY made = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, &made, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(made);
+    const UniqueFileHandle root = holdFolder(box.root).handle;
+    try {
+        recordReleaseUnder((parent + L"\\Releases").c_str(), root.get(), box.root, 5);
+        ADD_FAILURE() << "recorded";
+    } catch (const FileSystemError& error) {
+        EXPECT_EQ(error.operation(), "release_record");
+        EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_CHILD_MUST_BE_VOLATILE));
+        EXPECT_EQ(error.path(), box.root);
+    }
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 // What changed after signing is not installed: a file whose bytes differ stops the run
